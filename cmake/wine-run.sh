@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Runs one Windows program under Wine for CTest: wine-run.sh PREFIX PROGRAM [ARGS...]
+#
+# The build tree gets a Wine prefix of its own, one persistent wineserver and an
+# Xvfb display, so that message boxes are real windows and process starts are cheap.
+set -u
+
+prefix=$1
+shift
+export WINEPREFIX=$prefix
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+export DISPLAY=${QUORL_TEST_DISPLAY:-:87}
+wine=${QUORL_WINE:-wine}
+
+mkdir -p "$(dirname "$prefix")"
+exec 9>"$prefix.lock"
+flock 9
+
+display_number=${DISPLAY#:}
+if [ ! -S "/tmp/.X11-unix/X$display_number" ]; then
+    setsid Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 < /dev/null &
+    for _ in $(seq 1 100); do
+        [ -S "/tmp/.X11-unix/X$display_number" ] && break
+        sleep 0.05
+    done
+fi
+
+if [ ! -f "$prefix/.quorl-ready" ]; then
+    "$wine" wineboot -i >/dev/null 2>&1
+    # Without a window manager every closed box would stall unless Wine manages no windows.
+    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    # The first server after wineboot stalls the first box; start a fresh one.
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    touch "$prefix/.quorl-ready"
+fi
+wineserver -p60 >/dev/null 2>&1 < /dev/null
+flock -u 9
+exec 9>&-
+
+# Now and then wine gives up before the program runs: exit 1, no output at all.
+# Every test program prints before it can fail, so silence means "never ran".
+out=$(mktemp)
+err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+for attempt in 1 2 3; do
+    "$wine" "$@" >"$out" 2>"$err" < /dev/null
+    rc=$?
+    if [ "$rc" -eq 0 ] || [ -s "$out" ]; then
+        break
+    fi
+    echo "wine-run: attempt $attempt of $* gave exit $rc and no output" >&2
+done
+cat "$out"
+cat "$err" >&2
+exit "$rc"

@@ -1,0 +1,52 @@
+#include "fileutil/module_dir.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <vector>
+
+namespace {
+
+// The classic path limit; one spare element keeps a cut path terminated.
+constexpr DWORD kPathChars = MAX_PATH;
+
+}  // namespace
+
+std::wstring GetModuleFilePathW() {
+    wchar_t buffer[kPathChars + 1] = {};
+    ::GetModuleFileNameW(nullptr, buffer, kPathChars);
+    return buffer;
+}
+
+std::wstring GetModuleDirW() {
+    std::wstring path = GetModuleFilePathW();
+    ::PathRemoveFileSpecW(&path[0]);
+    // PathRemoveFileSpecW ends the text with a NUL but leaves the length alone.
+    const std::wstring::size_type end = path.find(L'\0');
+    if (end != std::wstring::npos) {
+        path.resize(end);
+    }
+    return path;
+}
+
+const std::string& GetModuleDirA() {
+    static const std::string moduleDir = WideToAnsi(GetModuleDirW().c_str());
+    return moduleDir;
+}
+
+std::string SetCurrentDirToModuleDir() {
+    // The wide call reaches the directory even when its name has characters
+    // the ANSI code page cannot hold; the narrow text is only for the log.
+    ::SetCurrentDirectoryW(GetModuleDirW().c_str());
+    return GetModuleDirA();
+}
+
+std::string WideToAnsi(const wchar_t* text) {
+    const int size = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size == 0) {
+        return std::string();
+    }
+    std::vector<char> buffer(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, text, -1, buffer.data(), size, nullptr, nullptr);
+    return std::string(buffer.data());
+}

@@ -1,0 +1,74 @@
+#include "fileutil/path_util.h"
+
+#include <direct.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace {
+
+constexpr unsigned short kDirectoryModeBit = 0x4000;
+
+bool QueryStatus(const std::string& path, struct _stat64i32& status) {
+    status = {};
+    return _stat64i32(path.c_str(), &status) == 0;
+}
+
+// True for a drive designator such as "C:" and for the empty prefix in front
+// of a leading backslash: neither can be created.
+bool IsDrivePrefix(const std::string& prefix) {
+    return prefix.empty() || prefix.find(':') == prefix.size() - 1;
+}
+
+}  // namespace
+
+bool CreateDirectoryPath(std::string path) {
+    std::string p = NormalizePathSeparators(std::move(path));
+    if (p.empty() || p.back() != '\\') {
+        p += '\\';
+    }
+    std::string::size_type searchFrom = 0;
+    for (;;) {
+        const std::string::size_type separator = p.find('\\', searchFrom);
+        if (separator == std::string::npos) {
+            return true;
+        }
+        const std::string prefix = p.substr(0, separator);
+        searchFrom = separator + 1;
+        if (IsDrivePrefix(prefix)) {
+            continue;
+        }
+        struct _stat64i32 status;
+        if (QueryStatus(prefix, status)) {
+            if ((status.st_mode & kDirectoryModeBit) == 0) {
+                return false;
+            }
+            continue;
+        }
+        if (_mkdir(prefix.c_str()) == -1) {
+            return false;
+        }
+    }
+}
+
+bool PathExists(std::string path) {
+    struct _stat64i32 status;
+    return QueryStatus(path, status);
+}
+
+std::string NormalizePathSeparators(std::string path) {
+    ReplaceAll(path, "/", "\\");
+    return path;
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+    if (from.empty()) {
+        return;
+    }
+    const std::string::size_type fromLength = from.size();
+    const std::string::size_type toLength = to.size();
+    std::string::size_type position = 0;
+    while ((position = text.find(from, position)) != std::string::npos) {
+        text.replace(position, fromLength, to);
+        position += toLength;
+    }
+}

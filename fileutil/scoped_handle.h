@@ -1,0 +1,67 @@
+#pragma once
+
+#include <windows.h>
+
+// Move-only owner of one platform handle. Traits supply the handle type, its
+// "no handle" value, the validity test and the closing function.
+template <typename Traits>
+class CScopedHandle {
+public:
+    using Handle = typename Traits::Handle;
+
+    CScopedHandle() noexcept = default;
+    explicit CScopedHandle(Handle handle) noexcept : m_handle(handle) {}
+    ~CScopedHandle() { Reset(); }
+
+    CScopedHandle(const CScopedHandle&) = delete;
+    CScopedHandle& operator=(const CScopedHandle&) = delete;
+    CScopedHandle(CScopedHandle&& other) noexcept : m_handle(other.Release()) {}
+    CScopedHandle& operator=(CScopedHandle&& other) noexcept {
+        if (this != &other) {
+            Reset(other.Release());
+        }
+        return *this;
+    }
+
+    Handle Get() const noexcept { return m_handle; }
+    bool IsValid() const noexcept { return Traits::IsValid(m_handle); }
+
+    // For APIs that return the handle through an out parameter.
+    Handle* Receive() noexcept {
+        Reset();
+        return &m_handle;
+    }
+
+    Handle Release() noexcept {
+        Handle handle = m_handle;
+        m_handle = Traits::Invalid();
+        return handle;
+    }
+
+    // Closing keeps the caller's last-error value, so a GetLastError() read
+    // after a scope ends still describes the call the caller made.
+    void Reset(Handle handle = Traits::Invalid()) noexcept {
+        if (Traits::IsValid(m_handle)) {
+            const DWORD lastError = ::GetLastError();
+            Traits::Close(m_handle);
+            ::SetLastError(lastError);
+        }
+        m_handle = handle;
+    }
+
+private:
+    Handle m_handle = Traits::Invalid();
+};
+
+// Kernel objects: files, mutexes, processes, threads, tokens. File APIs
+// report failure with INVALID_HANDLE_VALUE, the others with null.
+struct KernelHandleTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() noexcept { return nullptr; }
+    static bool IsValid(Handle handle) noexcept {
+        return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+    }
+    static void Close(Handle handle) noexcept { ::CloseHandle(handle); }
+};
+
+using CScopedKernelHandle = CScopedHandle<KernelHandleTraits>;

@@ -1,0 +1,3 @@
+#include "launcher/launcher_mode.h"
+
+void RunLauncher(int /*argc*/, char* /*argv*/[]) {}

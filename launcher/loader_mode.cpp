@@ -1,0 +1,3 @@
+#include "launcher/loader_mode.h"
+
+void RunLoader(int /*argc*/, char* /*argv*/[]) {}

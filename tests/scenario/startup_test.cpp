@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/scenario/scenario_support.h"
+
+namespace {
+
+
+class StartupByArgumentCount : public ::testing::TestWithParam<const wchar_t*> {};
+
+TEST_P(StartupByArgumentCount, LogsItsDirectoryFirstAndExitsWithZero) {
+    test::CInstallation install;
+    const test::ProcessResult result = install.RunLauncher(GetParam());
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(0u, result.exitCode);
+    ASSERT_TRUE(test::DirectoryExists(install.App(L"logs")));
+
+    const std::string text = install.LogText();
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ("\r\n", text.substr(text.size() - 2));
+    const std::vector<std::string> messages = test::Messages(text);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(test::ToUtf8(install.AppDir()), messages[0]);
+    EXPECT_EQ(text, result.output);
+}
+
+INSTANTIATE_TEST_SUITE_P(ZeroToFiveArguments, StartupByArgumentCount,
+                         ::testing::Values(L"", L"7", L"7 0", L"7 0 loader", L"7 0 loader x y"));
+
+TEST(StartupTest, StartedElsewhereMakesLogsThereButLogsOnlyBesideTheExecutable) {
+    test::CInstallation install;
+    test::CTempDir elsewhere;
+    const test::ProcessResult result = install.RunLauncher(L"", elsewhere.Path());
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_TRUE(test::DirectoryExists(elsewhere / L"logs"));
+    EXPECT_FALSE(test::FileExists(elsewhere / L"logs\\SimpleLogger.log"));
+    EXPECT_FALSE(test::DirectoryExists(install.App(L"logs")));
+    // Without a log file the lines still reach standard output.
+    EXPECT_EQ(test::ToUtf8(install.AppDir()), test::Messages(result.output).at(0));
+}
+
+TEST(StartupTest, StartedElsewhereLogsBesideTheExecutableWhenLogsExistsThere) {
+    test::CInstallation install;
+    test::MakeDirectory(install.App(L"logs"));
+    test::CTempDir elsewhere;
+    ASSERT_TRUE(install.RunLauncher(L"", elsewhere.Path()).finished);
+    EXPECT_EQ(test::ToUtf8(install.AppDir()), test::Messages(install.LogText()).at(0));
+    EXPECT_FALSE(test::FileExists(elsewhere / L"logs\\SimpleLogger.log"));
+}
+
+TEST(StartupTest, DirectoryOutsideTheAnsiCodePageStillBecomesTheWorkingDirectory) {
+    ASSERT_EQ(1252u, ::GetACP()) << "the test needs a code page without Chinese characters";
+    test::CInstallation install(L"app-\u4e2d\u6587");
+    test::MakeDirectory(install.App(L"logs"));
+    test::CTempDir elsewhere;
+    ASSERT_TRUE(install.RunLauncher(L"", elsewhere.Path()).finished);
+    // The log line shows the code page's stand-in characters, but the log file
+    // itself proves the process worked in its own directory.
+    const std::string expected = test::ToUtf8(install.Root()) + "\\app-??";
+    EXPECT_EQ(expected, test::Messages(install.LogText()).at(0));
+    EXPECT_FALSE(test::FileExists(elsewhere / L"logs\\SimpleLogger.log"));
+}
+
+}  // namespace

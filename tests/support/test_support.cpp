@@ -1,0 +1,193 @@
+#include "tests/support/test_support.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace test {
+
+namespace {
+
+std::wstring DirectoryOf(const std::wstring& path) {
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
+std::wstring UniqueTempPath() {
+    static unsigned counter = 0;
+    wchar_t tempDir[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH, tempDir);
+    std::wostringstream path;
+    path << tempDir << L"quorl-test-" << ::GetCurrentProcessId() << L"-" << ::GetTickCount()
+         << L"-" << ++counter;
+    return path.str();
+}
+
+}  // namespace
+
+std::wstring ProgramDir() {
+    wchar_t path[MAX_PATH + 1] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return DirectoryOf(path);
+}
+
+std::wstring ProgramPath(const std::wstring& fileName) { return ProgramDir() + L"\\" + fileName; }
+
+CTempDir::CTempDir() : m_path(UniqueTempPath()) { std::filesystem::create_directories(m_path); }
+
+CTempDir::~CTempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+CCurrentDirScope::CCurrentDirScope(const std::wstring& dir) {
+    wchar_t previous[MAX_PATH + 1] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, previous);
+    m_previous = previous;
+    ::SetCurrentDirectoryW(dir.c_str());
+}
+
+CCurrentDirScope::~CCurrentDirScope() { ::SetCurrentDirectoryW(m_previous.c_str()); }
+
+std::string ReadFileBytes(const std::wstring& path) {
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool FileExists(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool DirectoryExists(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+void MakeDirectory(const std::wstring& path) { std::filesystem::create_directories(path); }
+
+void CopyFileTo(const std::wstring& from, const std::wstring& to) {
+    ::CopyFileW(from.c_str(), to.c_str(), FALSE);
+}
+
+std::vector<std::string> SplitCrLfLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string::size_type start = 0;
+    while (start < text.size()) {
+        const std::string::size_type end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+std::wstring QuoteArgument(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
+        return argument;
+    }
+    std::wstring quoted = L"\"";
+    std::wstring::size_type backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+        } else if (c == L'"') {
+            quoted.append(backslashes * 2 + 1, L'\\');
+            backslashes = 0;
+        } else {
+            quoted.append(backslashes, L'\\');
+            backslashes = 0;
+        }
+        if (c != L'\\') {
+            quoted += c;
+        }
+    }
+    quoted.append(backslashes * 2, L'\\');
+    quoted += L'"';
+    return quoted;
+}
+
+CChildProcess::CChildProcess(const std::wstring& commandLine, const std::wstring& workDir)
+    : m_outputPath(UniqueTempPath() + L".out") {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    CScopedKernelHandle output(::CreateFileW(m_outputPath.c_str(), GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = output.Get();
+    startup.hStdError = output.Get();
+    PROCESS_INFORMATION info = {};
+    std::wstring buffer = commandLine;
+    if (::CreateProcessW(nullptr, &buffer[0], nullptr, nullptr, TRUE, 0, nullptr,
+                         workDir.empty() ? nullptr : workDir.c_str(), &startup, &info)) {
+        m_process.Reset(info.hProcess);
+        ::CloseHandle(info.hThread);
+    }
+}
+
+CChildProcess::~CChildProcess() {
+    if (m_process.IsValid()) {
+        Wait(0);
+    }
+    ::DeleteFileW(m_outputPath.c_str());
+}
+
+ProcessResult CChildProcess::Wait(DWORD timeoutMs) {
+    ProcessResult result;
+    if (!m_process.IsValid()) {
+        return result;
+    }
+    if (::WaitForSingleObject(m_process.Get(), timeoutMs) == WAIT_OBJECT_0) {
+        result.finished = true;
+        ::GetExitCodeProcess(m_process.Get(), &result.exitCode);
+    } else {
+        ::TerminateProcess(m_process.Get(), 99);
+        ::WaitForSingleObject(m_process.Get(), 5000);
+    }
+    m_process.Reset();
+    result.output = ReadFileBytes(m_outputPath);
+    return result;
+}
+
+ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workDir,
+                         DWORD timeoutMs) {
+    CChildProcess child(commandLine, workDir);
+    return child.Wait(timeoutMs);
+}
+
+std::string ToUtf8(const std::wstring& text) {
+    if (text.empty()) {
+        return std::string();
+    }
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size,
+                          nullptr, nullptr);
+    return result;
+}
+
+std::wstring FromUtf8(const std::string& text) {
+    if (text.empty()) {
+        return std::wstring();
+    }
+    const int size =
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring result(static_cast<size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0],
+                          size);
+    return result;
+}
+
+}  // namespace test

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "fileutil/scoped_handle.h"
+
+namespace test {
+
+// Directory of the running test program; fixtures and QuorlLaunch.exe lie beside it.
+std::wstring ProgramDir();
+std::wstring ProgramPath(const std::wstring& fileName);
+
+// A fresh directory under the temporary directory, removed with its content.
+class CTempDir {
+public:
+    CTempDir();
+    ~CTempDir();
+    CTempDir(const CTempDir&) = delete;
+    CTempDir& operator=(const CTempDir&) = delete;
+
+    const std::wstring& Path() const { return m_path; }
+    // Path of a name inside the directory.
+    std::wstring operator/(const std::wstring& name) const { return m_path + L"\\" + name; }
+
+private:
+    std::wstring m_path;
+};
+
+// Makes a directory the working directory for one scope.
+class CCurrentDirScope {
+public:
+    explicit CCurrentDirScope(const std::wstring& dir);
+    ~CCurrentDirScope();
+    CCurrentDirScope(const CCurrentDirScope&) = delete;
+    CCurrentDirScope& operator=(const CCurrentDirScope&) = delete;
+
+private:
+    std::wstring m_previous;
+};
+
+std::string ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool FileExists(const std::wstring& path);
+bool DirectoryExists(const std::wstring& path);
+void MakeDirectory(const std::wstring& path);
+void CopyFileTo(const std::wstring& from, const std::wstring& to);
+
+// Splits text at CR LF; a trailing CR LF gives no empty last element.
+std::vector<std::string> SplitCrLfLines(const std::string& text);
+
+// Appends an argument quoted by the rules that CommandLineToArgvW undoes.
+std::wstring QuoteArgument(const std::wstring& argument);
+
+struct ProcessResult {
+    bool finished = false;  // false: killed at the time limit
+    DWORD exitCode = 0;
+    std::string output;  // standard output, as the process wrote it
+};
+
+// A started program whose standard output goes to a temporary file.
+class CChildProcess {
+public:
+    CChildProcess(const std::wstring& commandLine, const std::wstring& workDir);
+    ~CChildProcess();
+    CChildProcess(const CChildProcess&) = delete;
+    CChildProcess& operator=(const CChildProcess&) = delete;
+
+    bool Started() const { return m_process.IsValid(); }
+    HANDLE Handle() const { return m_process.Get(); }
+    // Waits up to the limit, kills the process after it, and collects the output.
+    ProcessResult Wait(DWORD timeoutMs);
+
+private:
+    std::wstring m_outputPath;
+    CScopedKernelHandle m_process;
+};
+
+ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workDir,
+                         DWORD timeoutMs = 30000);
+
+// UTF-16 <-> UTF-8, for assertions on paths.
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+}  // namespace test
