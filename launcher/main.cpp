@@ -3,6 +3,7 @@
 #include "fileutil/module_dir.h"
 #include "fileutil/path_util.h"
 #include "launcher/main_sequence.h"
+#include "launcher/required_files.h"
 #include "logging/simple_logger.h"
 
 int main(int argc, char* argv[]) {
@@ -10,5 +11,9 @@ int main(int argc, char* argv[]) {
     CreateDirectoryPath("logs");
     const std::string moduleDir = SetCurrentDirToModuleDir();
     CSimpleLogger::GetInstance()->Log(moduleDir.c_str());
+    if (CheckRequiredFiles() != 0) {
+        ShowRequiredFilesMessage();
+        return 1;
+    }
     return RunMainSequence(argc, argv);
 }

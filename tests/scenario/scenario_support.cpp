@@ -20,10 +20,18 @@ std::vector<std::string> Messages(const std::string& logText) {
     return messages;
 }
 
+const wchar_t* const kRequiredFiles[8] = {
+    L"Quorl.exe",    L"sqlite3.dll",  L"log4cpp.dll", L"mailcore2.dll",
+    L"libetpan.dll", L"uchardet.dll", L"Tolvane.dll", L"ovank.dll",
+};
+
 CInstallation::CInstallation(const std::wstring& appDirName)
     : m_appDir(m_root.Path() + L"\\" + appDirName) {
     MakeDirectory(m_appDir);
     CopyFileTo(ProgramPath(L"QuorlLaunch.exe"), LauncherPath());
+    for (const wchar_t* name : kRequiredFiles) {
+        WriteFileBytes(App(name), "");
+    }
 }
 
 ProcessResult CInstallation::RunLauncher(const std::wstring& arguments,

@@ -15,7 +15,11 @@ bool HasStamp(const std::string& line);
 // Log lines without their stamps; fails the test on a line without one.
 std::vector<std::string> Messages(const std::string& logText);
 
-// A temporary installation: root\app holds the launcher (the directory D).
+// The files the launcher insists on, in the order it checks them.
+extern const wchar_t* const kRequiredFiles[8];
+
+// A temporary installation: root\app (the directory D) holds the launcher and
+// the required files.
 class CInstallation {
 public:
     explicit CInstallation(const std::wstring& appDirName = L"app");

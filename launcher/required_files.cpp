@@ -1,0 +1,44 @@
+#include "launcher/required_files.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "fileutil/path_util.h"
+#include "logging/simple_logger.h"
+
+namespace {
+
+const char* const kRequiredFiles[] = {
+    "Quorl.exe",    "sqlite3.dll",  "log4cpp.dll", "mailcore2.dll",
+    "libetpan.dll", "uchardet.dll", "Tolvane.dll", "ovank.dll",
+};
+
+const wchar_t kRequiredFilesText[] =
+    L"必要的文件没有找到，可能被安全软件删除！\n请重新安装，并在安全软件中添加信任!";
+const wchar_t kErrorCaption[] = L"错误";
+
+void LogMissingFile(const char* name) {
+    char message[256];
+    std::memset(message, 0, sizeof message);
+    std::snprintf(message, sizeof message, "%s not found", name);
+    CSimpleLogger::GetInstance()->Log(message);
+}
+
+}  // namespace
+
+int CheckRequiredFiles() {
+    int missing = 0;
+    for (const char* name : kRequiredFiles) {
+        if (!PathExists(name)) {
+            ++missing;
+            LogMissingFile(name);
+        }
+    }
+    return missing;
+}
+
+void ShowRequiredFilesMessage() {
+    ::MessageBoxW(nullptr, kRequiredFilesText, kErrorCaption, MB_ICONERROR);
+}
