@@ -1,5 +1,5 @@
-# Release engineering for the shipped launcher: a reproducible image, install rules
-# and the ZIP package.
+# Release engineering for the shipped launcher: a reproducible image, an optional
+# Authenticode signature, install rules and the ZIP package.
 # Included from the top-level CMakeLists.txt once the QuorlLaunch target exists.
 
 # ---- Reproducible image ---------------------------------------------------------
@@ -16,6 +16,36 @@ if(NOT MSVC)
     # The static C runtime brings its own DWARF sections and a symbol table (over
     # two thirds of the file); the shipped program needs neither.
     target_link_options(QuorlLaunch PRIVATE "$<$<CONFIG:Release,MinSizeRel>:-s>")
+endif()
+
+# ---- Optional signature ----------------------------------------------------------
+set(QUORL_SIGN_CERT "" CACHE FILEPATH
+    "PEM certificate (chain) to sign QuorlLaunch.exe with; empty builds unsigned")
+set(QUORL_SIGN_KEY "" CACHE FILEPATH "PEM private key (unencrypted) of QUORL_SIGN_CERT")
+
+if(QUORL_SIGN_CERT OR QUORL_SIGN_KEY)
+    if(NOT QUORL_SIGN_CERT OR NOT QUORL_SIGN_KEY)
+        message(FATAL_ERROR "Signing needs both QUORL_SIGN_CERT and QUORL_SIGN_KEY.")
+    endif()
+    foreach(file IN ITEMS "${QUORL_SIGN_CERT}" "${QUORL_SIGN_KEY}")
+        if(NOT EXISTS "${file}")
+            message(FATAL_ERROR "Signing file not found: ${file}")
+        endif()
+    endforeach()
+    if(NOT CMAKE_GENERATOR MATCHES "Ninja|Makefiles")
+        message(FATAL_ERROR "Signing runs as a linker launcher, which only the Ninja and "
+                            "Makefile generators support (not ${CMAKE_GENERATOR}).")
+    endif()
+    find_program(QUORL_OSSLSIGNCODE osslsigncode REQUIRED)
+    set_property(TARGET QuorlLaunch PROPERTY CXX_LINKER_LAUNCHER
+        "${CMAKE_COMMAND}"
+        "-DOSSLSIGNCODE=${QUORL_OSSLSIGNCODE}"
+        "-DCERT=${QUORL_SIGN_CERT}"
+        "-DKEY=${QUORL_SIGN_KEY}"
+        -P "${CMAKE_CURRENT_LIST_DIR}/sign-after-link.cmake" --)
+    # A new certificate or key must re-sign, which only happens on a new link.
+    set_property(TARGET QuorlLaunch APPEND PROPERTY
+        LINK_DEPENDS "${QUORL_SIGN_CERT}" "${QUORL_SIGN_KEY}")
 endif()
 
 # ---- Install and package ---------------------------------------------------------
