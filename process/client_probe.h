@@ -1,0 +1,7 @@
+#pragma once
+
+#include <string>
+
+// True while a process holds the client mutex "__Quorl_Mutex__" + suffix.
+// The probe never keeps the mutex.
+bool IsClientRunning(const std::wstring& suffix);

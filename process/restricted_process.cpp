@@ -1,0 +1,157 @@
+#include "process/restricted_process.h"
+
+#include <userenv.h>
+
+#include "fileutil/scoped_handle.h"
+#include "process/platform_calls.h"
+
+namespace {
+
+struct SaferLevelTraits {
+    using Handle = SAFER_LEVEL_HANDLE;
+    static Handle Invalid() noexcept { return nullptr; }
+    static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
+    static void Close(Handle handle) noexcept { platform::SaferCloseLevel(handle); }
+};
+
+struct TokenTraits : KernelHandleTraits {
+    static void Close(Handle handle) noexcept { platform::CloseHandle(handle); }
+};
+
+struct SidTraits {
+    using Handle = PSID;
+    static Handle Invalid() noexcept { return nullptr; }
+    static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
+    static void Close(Handle handle) noexcept { platform::FreeSid(handle); }
+};
+
+struct ModuleTraits {
+    using Handle = HMODULE;
+    static Handle Invalid() noexcept { return nullptr; }
+    static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
+    static void Close(Handle handle) noexcept { platform::FreeLibrary(handle); }
+};
+
+using CScopedSaferLevel = CScopedHandle<SaferLevelTraits>;
+using CScopedToken = CScopedHandle<TokenTraits>;
+using CScopedSid = CScopedHandle<SidTraits>;
+using CScopedModule = CScopedHandle<ModuleTraits>;
+
+// The declarations only give the types; nothing is imported from userenv.dll.
+using CreateEnvironmentBlockFn = decltype(&::CreateEnvironmentBlock);
+using DestroyEnvironmentBlockFn = decltype(&::DestroyEnvironmentBlock);
+
+template <typename Function>
+Function GetUserEnvFunction(HMODULE module, const char* name) {
+    // Through void (*)(): the one function type that converts to any other
+    // without a cast-function-type warning.
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(platform::GetProcAddress(module, name)));
+}
+
+// The user's environment block for a token. userenv.dll is not a KnownDLL, so
+// it is loaded from System32 only and only now: a planted copy beside the
+// executable is never picked up. Without the library or the block, Block() is
+// null and the child gets our own environment.
+class CEnvironmentBlock {
+public:
+    explicit CEnvironmentBlock(HANDLE token)
+        : m_userEnv(
+              platform::LoadLibraryExW(L"userenv.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+        if (!m_userEnv.IsValid()) {
+            return;
+        }
+        const auto create =
+            GetUserEnvFunction<CreateEnvironmentBlockFn>(m_userEnv.Get(), "CreateEnvironmentBlock");
+        m_destroy = GetUserEnvFunction<DestroyEnvironmentBlockFn>(m_userEnv.Get(),
+                                                                  "DestroyEnvironmentBlock");
+        // With inherit TRUE the block adds our own variables to the user's.
+        if (create != nullptr && m_destroy != nullptr && !create(&m_block, token, TRUE)) {
+            m_block = nullptr;
+        }
+    }
+    ~CEnvironmentBlock() {
+        if (m_block != nullptr) {
+            m_destroy(m_block);
+        }
+    }
+    CEnvironmentBlock(const CEnvironmentBlock&) = delete;
+    CEnvironmentBlock& operator=(const CEnvironmentBlock&) = delete;
+
+    void* Block() const noexcept { return m_block; }
+
+private:
+    CScopedModule m_userEnv;
+    DestroyEnvironmentBlockFn m_destroy = nullptr;
+    void* m_block = nullptr;
+};
+
+// The Safer normal-user token, or none. The level is closed before returning,
+// whether or not the token could be computed.
+CScopedToken ComputeNormalUserToken() {
+    // Out values of failed calls are not trusted: nothing is owned until a call succeeds.
+    SAFER_LEVEL_HANDLE rawLevel = nullptr;
+    if (!platform::SaferCreateLevel(SAFER_SCOPEID_USER, SAFER_LEVELID_NORMALUSER, SAFER_LEVEL_OPEN,
+                                    &rawLevel, nullptr)) {
+        return CScopedToken();
+    }
+    const CScopedSaferLevel level(rawLevel);
+    HANDLE token = nullptr;
+    if (!platform::SaferComputeTokenFromLevel(level.Get(), nullptr, &token, 0, nullptr)) {
+        return CScopedToken();
+    }
+    return CScopedToken(token);
+}
+
+void CloseChildHandles(const PROCESS_INFORMATION& child) {
+    platform::CloseHandle(child.hProcess);
+    platform::CloseHandle(child.hThread);
+}
+
+}  // namespace
+
+bool StartRestrictedProcess(wchar_t* commandLine) {
+    const CScopedToken token = ComputeNormalUserToken();
+    if (!token.IsValid()) {
+        return false;
+    }
+    // Without the label the Safer token still starts the client, only at the
+    // integrity level it was computed with.
+    SetMediumIntegrity(token.Get());
+
+    const CEnvironmentBlock environment(token.Get());
+    const DWORD creationFlags =
+        environment.Block() != nullptr
+            ? CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE
+            : NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE;
+
+    wchar_t desktop[] = L"winsta0\\default";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = desktop;
+    PROCESS_INFORMATION child = {};
+    // A relative current directory is resolved against our working directory,
+    // which start-up made the launcher's own directory.
+    const BOOL created = platform::CreateProcessAsUserW(
+        token.Get(), nullptr, commandLine, nullptr, nullptr, FALSE, creationFlags,
+        environment.Block(), L"..\\", &startup, &child);
+    if (created) {
+        CloseChildHandles(child);
+    }
+    return created != FALSE;
+}
+
+bool SetMediumIntegrity(HANDLE token) {
+    SID_IDENTIFIER_AUTHORITY labelAuthority = SECURITY_MANDATORY_LABEL_AUTHORITY;
+    PSID rawSid = nullptr;
+    if (!platform::AllocateAndInitializeSid(&labelAuthority, 1, SECURITY_MANDATORY_MEDIUM_RID, 0, 0,
+                                            0, 0, 0, 0, 0, &rawSid)) {
+        return false;
+    }
+    const CScopedSid mediumSid(rawSid);
+    TOKEN_MANDATORY_LABEL label = {};
+    label.Label.Sid = mediumSid.Get();
+    label.Label.Attributes = SE_GROUP_INTEGRITY;
+    const DWORD size = static_cast<DWORD>(sizeof label) + platform::GetLengthSid(mediumSid.Get());
+    return platform::SetTokenInformation(token, TokenIntegrityLevel, &label, size) != FALSE;
+}

@@ -1,0 +1,23 @@
+#include "process/update_setup.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "fileutil/scoped_handle.h"
+
+int RunUpdateSetupAndWait() {
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    // No SEE_MASK_FLAG_NO_UI: when the installer cannot start, the user sees why.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpFile = L"..\\update\\setup.exe";
+    info.lpParameters = L"";
+    info.nShow = SW_SHOWNORMAL;
+    if (!::ShellExecuteExW(&info) || info.hProcess == nullptr) {
+        return 1;
+    }
+    const CScopedKernelHandle process(info.hProcess);
+    // Only the installer's own process is waited for, not what it starts.
+    ::WaitForSingleObject(process.Get(), INFINITE);
+    return 0;
+}
