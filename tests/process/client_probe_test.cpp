@@ -1,0 +1,108 @@
+#include "process/client_probe.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+const wchar_t kClientMutex[] = L"__Quorl_Mutex__50051";
+
+std::wstring UniqueName(const wchar_t* what) {
+    static int counter = 0;
+    return std::wstring(L"quorl-probe-test-") + what + L"-" +
+           std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+}
+
+// Whether a mutex of that name exists, asked without creating one.
+bool MutexExists(const wchar_t* name) {
+    const CScopedKernelHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, name));
+    return mutex.IsValid() || ::GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+// mutex_holder in another process, holding the mutex until Quit().
+class CMutexHolder {
+public:
+    CMutexHolder(const std::wstring& name, bool deny)
+        : m_readyName(UniqueName(L"ready")),
+          m_quitName(UniqueName(L"quit")),
+          m_ready(::CreateEventW(nullptr, TRUE, FALSE, m_readyName.c_str())),
+          m_quit(::CreateEventW(nullptr, TRUE, FALSE, m_quitName.c_str())),
+          m_child(test::QuoteArgument(test::ProgramPath(L"mutex_holder.exe")) + L" " +
+                      test::QuoteArgument(name) + (deny ? L" --deny" : L"") + L" --ready " +
+                      m_readyName + L" --quit " + m_quitName + L" --ms 60000",
+                  L"") {}
+
+    bool WaitUntilHeld() {
+        return m_child.Started() && ::WaitForSingleObject(m_ready.Get(), 20000) == WAIT_OBJECT_0;
+    }
+    test::ProcessResult Quit() {
+        ::SetEvent(m_quit.Get());
+        return m_child.Wait(20000);
+    }
+
+private:
+    std::wstring m_readyName;
+    std::wstring m_quitName;
+    CScopedKernelHandle m_ready;
+    CScopedKernelHandle m_quit;
+    test::CChildProcess m_child;
+};
+
+TEST(IsClientRunning, SeesTheClientMutexOfAnotherProcessAndLeavesItHeld) {
+    CMutexHolder client(kClientMutex, false);
+    ASSERT_TRUE(client.WaitUntilHeld());
+
+    EXPECT_TRUE(IsClientRunning(L"50051"));
+    EXPECT_TRUE(IsClientRunning(L"50051"));
+
+    EXPECT_TRUE(MutexExists(kClientMutex));
+    const test::ProcessResult holder = client.Quit();
+    EXPECT_TRUE(holder.finished);
+    EXPECT_EQ(holder.exitCode, 0u);
+    // Gone with its holder: the probe kept no handle of its own.
+    EXPECT_FALSE(MutexExists(kClientMutex));
+}
+
+TEST(IsClientRunning, FindsNothingTwiceAndLeavesNothingBehind) {
+    EXPECT_FALSE(IsClientRunning(L"50051"));
+    EXPECT_FALSE(IsClientRunning(L"50051"));
+    EXPECT_FALSE(MutexExists(kClientMutex));
+}
+
+TEST(IsClientRunning, CountsAMutexItMayNotOpenAsARunningClient) {
+    CMutexHolder client(kClientMutex, true);
+    ASSERT_TRUE(client.WaitUntilHeld());
+    {
+        const CScopedKernelHandle opened(::CreateMutexW(nullptr, FALSE, kClientMutex));
+        ASSERT_FALSE(opened.IsValid());
+        ASSERT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+
+    EXPECT_TRUE(IsClientRunning(L"50051"));
+    EXPECT_EQ(client.Quit().exitCode, 0u);
+}
+
+TEST(IsClientRunning, MatchesTheNameExactly) {
+    const wchar_t* const nearMisses[] = {L"__quorl_mutex__50051", L"__QUORL_MUTEX__50051",
+                                         L"__Quorl_Mutex___50051", L"__Quorl_Mutex__ 50051",
+                                         L"__Quorl_Mutex__-50051"};
+    for (const wchar_t* name : nearMisses) {
+        const CScopedKernelHandle held(::CreateMutexW(nullptr, FALSE, name));
+        ASSERT_TRUE(held.IsValid());
+        EXPECT_FALSE(IsClientRunning(L"50051")) << test::ToUtf8(name);
+    }
+    const CScopedKernelHandle client(::CreateMutexW(nullptr, FALSE, kClientMutex));
+    EXPECT_FALSE(IsClientRunning(L"5005"));
+    EXPECT_FALSE(IsClientRunning(L"500511"));
+}
+
+TEST(IsClientRunning, ProbesTheBarePrefixForAnEmptySuffix) {
+    EXPECT_FALSE(IsClientRunning(L""));
+    const CScopedKernelHandle held(::CreateMutexW(nullptr, FALSE, L"__Quorl_Mutex__"));
+    ASSERT_TRUE(held.IsValid());
+    EXPECT_TRUE(IsClientRunning(L""));
+    EXPECT_FALSE(IsClientRunning(L"50051"));
+}
+
+}  // namespace

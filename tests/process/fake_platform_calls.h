@@ -1,0 +1,60 @@
+#pragma once
+
+// Recording stand-ins for the platform calls of the restricted launch. The
+// test build of restricted_process.cpp reaches these instead of Windows.
+
+#include <windows.h>
+#include <winsafer.h>
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+BOOL SaferCreateLevel(DWORD scopeId, DWORD levelId, DWORD openFlags, SAFER_LEVEL_HANDLE* level,
+                      LPVOID reserved);
+BOOL SaferComputeTokenFromLevel(SAFER_LEVEL_HANDLE level, HANDLE inToken, PHANDLE outToken,
+                                DWORD flags, LPVOID reserved);
+BOOL SaferCloseLevel(SAFER_LEVEL_HANDLE level);
+BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0,
+                              DWORD sub1, DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5,
+                              DWORD sub6, DWORD sub7, PSID* sid);
+PVOID FreeSid(PSID sid);
+using ::GetLengthSid;
+BOOL SetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
+                         DWORD length);
+HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
+BOOL CreateProcessAsUserW(HANDLE token, LPCWSTR applicationName, LPWSTR commandLine,
+                          LPSECURITY_ATTRIBUTES processAttributes,
+                          LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
+                          DWORD creationFlags, LPVOID environment, LPCWSTR currentDirectory,
+                          LPSTARTUPINFOW startupInfo, LPPROCESS_INFORMATION processInfo);
+BOOL CloseHandle(HANDLE handle);
+
+}  // namespace platform
+
+namespace fake {
+
+// Which calls fail. With realCalls every call reaches Windows, except that the
+// Safer token is replaced by a primary duplicate of our own token (Wine's
+// Safer token is a stub that no process can be created with).
+struct Script {
+    bool createLevelFails = false;
+    bool computeTokenFails = false;
+    bool allocateSidFails = false;
+    bool setLabelFails = false;
+    bool loadUserEnvFails = false;
+    bool createBlockFails = false;
+    bool createProcessFails = false;
+    bool realCalls = false;
+};
+
+// Forgets earlier calls and follows the script from now on.
+void Start(const Script& script);
+
+// One line per call, handles named by what made them ("level", "token", ...).
+const std::vector<std::string>& Calls();
+
+}  // namespace fake

@@ -1,0 +1,105 @@
+// The restricted launch as shipped: its imports, and a real start where the
+// platform's Safer token is real.
+#include "process/restricted_process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <string>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+template <typename Record>
+Record ReadAt(const std::string& image, size_t offset) {
+    Record record = {};
+    if (offset + sizeof record <= image.size()) {
+        std::copy_n(image.data() + offset, sizeof record, reinterpret_cast<char*>(&record));
+    }
+    return record;
+}
+
+// Upper-case names of the DLLs in a 64-bit executable's import directory.
+std::set<std::string> ImportedDlls(const std::wstring& path) {
+    const std::string image = test::ReadFileBytes(path);
+    const auto dos = ReadAt<IMAGE_DOS_HEADER>(image, 0);
+    const auto nt = ReadAt<IMAGE_NT_HEADERS64>(image, static_cast<size_t>(dos.e_lfanew));
+    const size_t firstSection = static_cast<size_t>(dos.e_lfanew) + sizeof(DWORD) +
+                                sizeof(IMAGE_FILE_HEADER) + nt.FileHeader.SizeOfOptionalHeader;
+    const auto fileOffset = [&](DWORD rva) -> size_t {
+        for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i) {
+            const auto section = ReadAt<IMAGE_SECTION_HEADER>(
+                image, firstSection + i * sizeof(IMAGE_SECTION_HEADER));
+            if (rva >= section.VirtualAddress &&
+                rva < section.VirtualAddress + section.SizeOfRawData) {
+                return rva - section.VirtualAddress + section.PointerToRawData;
+            }
+        }
+        return image.size();
+    };
+
+    std::set<std::string> dlls;
+    size_t descriptorOffset =
+        fileOffset(nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
+    for (auto descriptor = ReadAt<IMAGE_IMPORT_DESCRIPTOR>(image, descriptorOffset);
+         descriptor.Name != 0;
+         descriptor = ReadAt<IMAGE_IMPORT_DESCRIPTOR>(image, descriptorOffset)) {
+        std::string name(image.c_str() + std::min(fileOffset(descriptor.Name), image.size()));
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](char c) { return static_cast<char>(std::toupper(c)); });
+        dlls.insert(name);
+        descriptorOffset += sizeof descriptor;
+    }
+    return dlls;
+}
+
+bool RunningUnderWine() {
+    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+TEST(ShippedImports, LeaveUserEnvToBeLoadedFromSystem32) {
+    // This program links the shipped StartRestrictedProcess.
+    const std::set<std::string> dlls = ImportedDlls(test::ProgramPath(L"process_test.exe"));
+    ASSERT_EQ(dlls.count("KERNEL32.DLL"), 1u);
+    EXPECT_EQ(dlls.count("USERENV.DLL"), 0u);
+}
+
+TEST(ShippedImports, LauncherImportsOnlyKnownSystemDlls) {
+    const std::set<std::string> allowed = {"KERNEL32.DLL", "ADVAPI32.DLL", "SHELL32.DLL",
+                                           "USER32.DLL",   "SHLWAPI.DLL",  "MSVCRT.DLL"};
+    const std::set<std::string> dlls = ImportedDlls(test::ProgramPath(L"QuorlLaunch.exe"));
+    ASSERT_FALSE(dlls.empty());
+    for (const std::string& dll : dlls) {
+        EXPECT_EQ(allowed.count(dll), 1u) << dll << " is imported statically";
+    }
+}
+
+TEST(ShippedRestrictedLaunch, StartsTheClientInTheParentDirectory) {
+    test::CTempDir root;
+    test::MakeDirectory(root / L"app");
+    test::CopyFileTo(test::ProgramPath(L"fake_client.exe"), root / L"Quorl.exe");
+    const std::wstring recordPath = root / L"client-record.txt";
+
+    std::wstring commandLine = L"..\\Quorl.exe";
+    bool started = false;
+    {
+        const test::CCurrentDirScope inApp(root / L"app");
+        started = StartRestrictedProcess(&commandLine[0]);
+    }
+    if (!started && RunningUnderWine()) {
+        GTEST_SKIP() << "Wine's SaferComputeTokenFromLevel hands back a stub token that no "
+                        "process can be created with; restricted_process_test covers the start";
+    }
+    ASSERT_TRUE(started);
+    for (int i = 0; i < 200 && !test::FileExists(recordPath); ++i) {
+        ::Sleep(50);
+    }
+    const std::string record = test::ReadFileBytes(recordPath);
+    EXPECT_NE(record.find("cwd=" + test::ToUtf8(root.Path()) + "\r\n"), std::string::npos)
+        << record;
+}
+
+}  // namespace

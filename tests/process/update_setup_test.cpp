@@ -1,0 +1,145 @@
+#include "process/update_setup.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <iostream>
+#include <map>
+#include <string>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+std::uint64_t Now() {
+    FILETIME now = {};
+    ::GetSystemTimeAsFileTime(&now);
+    return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+constexpr std::uint64_t kTicksPerMs = 10000;
+
+std::map<std::string, std::string> ReadRecord(const std::wstring& path) {
+    std::map<std::string, std::string> record;
+    for (const std::string& line : test::SplitCrLfLines(test::ReadFileBytes(path))) {
+        const std::string::size_type equals = line.find('=');
+        record[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return record;
+}
+
+// RunUpdateSetupAndWait on a thread of its own, so that a box nobody closes
+// cannot hold the test for ever.
+class CBoundedRun {
+public:
+    CBoundedRun() : m_thread(::CreateThread(nullptr, 0, &CBoundedRun::Run, this, 0, &m_id)) {}
+
+    // False when the call had not returned within the limit; its windows are
+    // then closed so the thread can end.
+    bool Wait(DWORD timeoutMs) {
+        if (::WaitForSingleObject(m_thread.Get(), timeoutMs) == WAIT_OBJECT_0) {
+            return true;
+        }
+        ::EnumThreadWindows(m_id, &CBoundedRun::PressOk, 0);
+        ::WaitForSingleObject(m_thread.Get(), 5000);
+        return false;
+    }
+    int Result() const { return m_result; }
+
+private:
+    static DWORD WINAPI Run(void* context) {
+        auto* self = static_cast<CBoundedRun*>(context);
+        self->m_result = RunUpdateSetupAndWait();
+        return 0;
+    }
+    static BOOL CALLBACK PressOk(HWND window, LPARAM) {
+        ::PostMessageW(window, WM_COMMAND, IDOK, 0);
+        return TRUE;
+    }
+
+    int m_result = -1;
+    DWORD m_id = 0;
+    CScopedKernelHandle m_thread;
+};
+
+std::wstring MadeDirectory(const std::wstring& path) {
+    test::MakeDirectory(path);
+    return path;
+}
+
+// root\app is the working directory; the installer belongs in root\update.
+class UpdateSetupRun : public ::testing::Test {
+protected:
+    UpdateSetupRun()
+        : m_appDir(MadeDirectory(m_root / L"app")),
+          m_recordPath(m_root / L"setup-record.txt"),
+          m_inAppDir(m_appDir) {
+        ::SetEnvironmentVariableW(L"QUORL_SETUP_RECORD", m_recordPath.c_str());
+    }
+    ~UpdateSetupRun() override { ::SetEnvironmentVariableW(L"QUORL_SETUP_RECORD", nullptr); }
+
+    void PlaceInstaller() {
+        test::MakeDirectory(m_root / L"update");
+        test::CopyFileTo(test::ProgramPath(L"fake_setup.exe"), m_root / L"update\\setup.exe");
+    }
+
+    test::CTempDir m_root;
+    const std::wstring m_appDir;
+    const std::wstring m_recordPath;
+    test::CCurrentDirScope m_inAppDir;
+};
+
+TEST_F(UpdateSetupRun, ReturnsOnlyAfterTheInstallerHasEnded) {
+    PlaceInstaller();
+
+    const std::uint64_t before = Now();
+    CBoundedRun run;
+    ASSERT_TRUE(run.Wait(60000)) << "the installer run did not return";
+    const std::uint64_t after = Now();
+
+    EXPECT_EQ(run.Result(), 0);
+    const auto record = ReadRecord(m_recordPath);
+    ASSERT_EQ(record.count("end"), 1u) << "the installer had not ended when the call returned";
+    const std::uint64_t start = std::stoull(record.at("start"));
+    const std::uint64_t end = std::stoull(record.at("end"));
+    EXPECT_LE(before, start);
+    EXPECT_LE(end, after);
+    EXPECT_GE(end - start, 1400 * kTicksPerMs);
+}
+
+TEST_F(UpdateSetupRun, InstallerGetsNoParametersAndOurDirectory) {
+    PlaceInstaller();
+    ::SetEnvironmentVariableW(L"QUORL_SETUP_MS", L"0");
+    CBoundedRun run;
+    const bool returned = run.Wait(60000);
+    ::SetEnvironmentVariableW(L"QUORL_SETUP_MS", nullptr);
+    ASSERT_TRUE(returned);
+
+    const auto record = ReadRecord(m_recordPath);
+    EXPECT_EQ(record.at("parameters"), "") << "command line: " << record.at("commandline");
+    EXPECT_EQ(test::FromUtf8(record.at("cwd")), m_appDir);
+}
+
+TEST_F(UpdateSetupRun, ReportsAMissingInstallerAfterTheShellErrorBox) {
+    const std::wstring boxRecord = m_root / L"box.txt";
+    test::CChildProcess watcher(test::QuoteArgument(test::ProgramPath(L"box_watcher.exe")) +
+                                    L" * " + test::QuoteArgument(boxRecord) + L" 20000",
+                                L"");
+    ASSERT_TRUE(watcher.Started());
+
+    CBoundedRun run;
+    ASSERT_TRUE(run.Wait(30000)) << "the error box was never closed";
+    EXPECT_NE(run.Result(), 0);
+    EXPECT_FALSE(test::FileExists(m_recordPath));
+
+    EXPECT_EQ(watcher.Wait(30000).exitCode, 0u) << "no error box appeared";
+    const auto box = ReadRecord(boxRecord);
+    ASSERT_EQ(box.count("caption"), 1u);
+    EXPECT_FALSE(box.at("text").empty());
+    std::cout << "shell error box: caption \"" << box.at("caption") << "\", text \""
+              << box.at("text") << "\"\n";
+    RecordProperty("box_caption", box.at("caption"));
+    RecordProperty("box_text", box.at("text"));
+}
+
+}  // namespace
