@@ -11,8 +11,8 @@ if(NOT MSVC)
     # __FILE__ or debug information. The build directory is mapped last because it
     # often lies inside the source directory and GCC tries the last mapping first.
     target_compile_options(quorl_build_settings INTERFACE
-        "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=>"
-        "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}/=>")
+        "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>"
+        "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}=.>")
     # The static C runtime brings its own DWARF sections and a symbol table (over
     # two thirds of the file); the shipped program needs neither.
     target_link_options(QuorlLaunch PRIVATE "$<$<CONFIG:Release,MinSizeRel>:-s>")
