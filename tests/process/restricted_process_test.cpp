@@ -47,25 +47,36 @@ bool StartWith(const fake::Script& script, std::wstring commandLine = L"..\\Quor
     return StartRestrictedProcess(&commandLine[0]);
 }
 
+// Every call of a launch in which nothing fails, in order.
+Calls SuccessfulLaunch() {
+    return {kCreateLevel,
+            kComputeToken,
+            kCloseLevel,
+            kAllocateSid,
+            kSetLabel,
+            kFreeSid,
+            kLoadUserEnv,
+            kGetCreateBlock,
+            kGetDestroyBlock,
+            kCreateBlock,
+            CreateProcessCall("..\\Quorl.exe", "0x430", "block"),
+            kCloseProcess,
+            kCloseThread,
+            kDestroyBlock,
+            kFreeUserEnv,
+            kCloseToken};
+}
+
+Calls Without(Calls calls, const Calls& leftOut) {
+    for (const std::string& call : leftOut) {
+        calls.erase(std::find(calls.begin(), calls.end(), call));
+    }
+    return calls;
+}
+
 TEST(StartRestrictedProcess, StartsUnderTheTokenWithTheUserEnvironmentAndReleasesEverything) {
     EXPECT_TRUE(StartWith({}));
-    const Calls expected = {kCreateLevel,
-                            kComputeToken,
-                            kCloseLevel,
-                            kAllocateSid,
-                            kSetLabel,
-                            kFreeSid,
-                            kLoadUserEnv,
-                            kGetCreateBlock,
-                            kGetDestroyBlock,
-                            kCreateBlock,
-                            CreateProcessCall("..\\Quorl.exe", "0x430", "block"),
-                            kCloseProcess,
-                            kCloseThread,
-                            kDestroyBlock,
-                            kFreeUserEnv,
-                            kCloseToken};
-    EXPECT_EQ(fake::Calls(), expected);
+    EXPECT_EQ(fake::Calls(), SuccessfulLaunch());
 }
 
 TEST(StartRestrictedProcess, StopsAtOnceWithoutASaferLevel) {
@@ -86,34 +97,12 @@ TEST(StartRestrictedProcess, StartsWithTheSaferTokenWhenTheLabelCannotBeSet) {
     fake::Script labelRefused;
     labelRefused.setLabelFails = true;
     EXPECT_TRUE(StartWith(labelRefused));
-    const Calls withLabelRefused = {kCreateLevel,
-                                    kComputeToken,
-                                    kCloseLevel,
-                                    kAllocateSid,
-                                    kSetLabel,
-                                    kFreeSid,
-                                    kLoadUserEnv,
-                                    kGetCreateBlock,
-                                    kGetDestroyBlock,
-                                    kCreateBlock,
-                                    CreateProcessCall("..\\Quorl.exe", "0x430", "block"),
-                                    kCloseProcess,
-                                    kCloseThread,
-                                    kDestroyBlock,
-                                    kFreeUserEnv,
-                                    kCloseToken};
-    EXPECT_EQ(fake::Calls(), withLabelRefused);
+    EXPECT_EQ(fake::Calls(), SuccessfulLaunch());
 
     fake::Script noSid;
     noSid.allocateSidFails = true;
     EXPECT_TRUE(StartWith(noSid));
-    const Calls withoutSid = {
-        kCreateLevel,     kComputeToken, kCloseLevel,
-        kAllocateSid,     kLoadUserEnv,  kGetCreateBlock,
-        kGetDestroyBlock, kCreateBlock,  CreateProcessCall("..\\Quorl.exe", "0x430", "block"),
-        kCloseProcess,    kCloseThread,  kDestroyBlock,
-        kFreeUserEnv,     kCloseToken};
-    EXPECT_EQ(fake::Calls(), withoutSid);
+    EXPECT_EQ(fake::Calls(), Without(SuccessfulLaunch(), {kSetLabel, kFreeSid}));
 }
 
 TEST(StartRestrictedProcess, FallsBackToOurEnvironmentWithoutAnEnvironmentBlock) {
