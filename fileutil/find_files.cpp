@@ -41,9 +41,9 @@ void FindFiles(std::wstring directory, std::vector<std::wstring>& list, std::wst
     if (depth <= 0) {
         return;
     }
-    const std::string searchSpec = WStringToString(directory + pattern);
+    const std::string wildcardPath = WStringToString(directory + pattern);
     _finddata64i32_t entry = {};
-    CScopedFindHandle search(_findfirst64i32(searchSpec.c_str(), &entry));
+    CScopedFindHandle search(_findfirst64i32(wildcardPath.c_str(), &entry));
     if (!search.IsValid()) {
         return;
     }
