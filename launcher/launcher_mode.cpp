@@ -1,3 +1,95 @@
 #include "launcher/launcher_mode.h"
 
-void RunLauncher(int /*argc*/, char* /*argv*/[]) {}
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+
+#include "fileutil/file_copy.h"
+#include "fileutil/scoped_handle.h"
+#include "fileutil/text_convert.h"
+#include "logging/simple_logger.h"
+
+namespace {
+
+const wchar_t kLoaderFile[] = L"QuorlLoader.exe";
+const wchar_t kLauncherFile[] = L"QuorlLaunch.exe";
+const wchar_t kDefaultArgument1[] = L"1";
+const wchar_t kDefaultArgument2[] = L"0";
+const wchar_t kSeparator[] = L" ";
+const wchar_t kModeMarker[] = L"  loader";
+const wchar_t kShellVerb[] = L"open";
+
+// Launchers started together must not rewrite the loader file while another
+// one is still writing it, or one of them would start a half-written copy.
+const wchar_t kBuildMutexName[] = L"QuorlLaunch.exe";
+constexpr DWORD kBuildWaitMs = 30000;
+
+void Log(const char* message) {
+    CSimpleLogger::GetInstance()->Log(message);
+}
+
+// Quotes by the rules that the runtime's command-line splitting undoes:
+// backslashes are literal unless they precede a double quote.
+std::wstring QuoteArgument(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
+        return argument;
+    }
+    std::wstring quoted = L"\"";
+    std::wstring::size_type backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    quoted += L'"';
+    return quoted;
+}
+
+void BuildAndStartLoader(const std::wstring& parameters) {
+    std::remove(WStringToString(kLoaderFile).c_str());
+    CopyFileBytes(WStringToString(kLauncherFile), WStringToString(kLoaderFile));
+    ::ShellExecuteW(nullptr, kShellVerb, kLoaderFile, parameters.c_str(), nullptr, SW_SHOWNORMAL);
+}
+
+// False only when another launcher kept the lock past the time limit; without
+// a mutex to be had, the launcher builds as if it were alone.
+bool AcquireBuildLock(HANDLE mutex) {
+    if (mutex == nullptr) {
+        return true;
+    }
+    const DWORD wait = ::WaitForSingleObject(mutex, kBuildWaitMs);
+    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+}
+
+}  // namespace
+
+std::wstring BuildLoaderParameters(int argc, char* argv[]) {
+    std::wstring parameters =
+        argc < 2 ? kDefaultArgument1 : QuoteArgument(StringToWString(argv[1]));
+    parameters += kSeparator;
+    parameters += argc < 3 ? kDefaultArgument2 : QuoteArgument(StringToWString(argv[2]));
+    parameters += kModeMarker;
+    return parameters;
+}
+
+void RunLauncher(int argc, char* argv[]) {
+    Log("start Quorl Launch...");
+    Log("build Quorl Loader...");
+    const std::wstring parameters = BuildLoaderParameters(argc, argv);
+    CScopedKernelHandle buildMutex(::CreateMutexW(nullptr, FALSE, kBuildMutexName));
+    // The shell has mapped the loader's image by the time it returns, so the
+    // next launcher can neither delete nor truncate the copy we started.
+    if (AcquireBuildLock(buildMutex.Get())) {
+        BuildAndStartLoader(parameters);
+        if (buildMutex.IsValid()) {
+            ::ReleaseMutex(buildMutex.Get());
+        }
+    }
+    Log("exit Quorl Launch");
+}

@@ -1,3 +1,119 @@
 #include "launcher/loader_mode.h"
 
-void RunLoader(int /*argc*/, char* /*argv*/[]) {}
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "fileutil/find_files.h"
+#include "fileutil/path_util.h"
+#include "fileutil/text_convert.h"
+#include "logging/simple_logger.h"
+#include "process/client_probe.h"
+#include "process/restricted_process.h"
+#include "process/update_setup.h"
+
+namespace {
+
+const wchar_t kLoaderMutexName[] = L"QuorlLoader.exe";
+const wchar_t kUpdateInstaller[] = L"..\\update\\setup.exe";
+const wchar_t kClientMutexSuffix[] = L"50051";
+const wchar_t kUpdateBackup[] = L"setup.exe.bak";
+const wchar_t kSearchDirectory[] = L"..\\";
+const wchar_t kClientPattern[] = L"*quorl*.exe";
+constexpr int kSearchDepth = 1;
+const wchar_t kClientPathForMessage[] = L"..\\Quorl.exe";
+const wchar_t kClientMissingFormat[] = L"找不到%ls, 请重新安装!";
+const wchar_t kErrorCaption[] = L"错误";
+
+void Log(const char* message) {
+    CSimpleLogger::GetInstance()->Log(message);
+}
+
+// A negative delay would reach Sleep as a wait of weeks, or INFINITE.
+DWORD DelayFromArgument(const char* argument) {
+    const int delay = std::atoi(argument);
+    return delay < 0 ? 0 : static_cast<DWORD>(delay);
+}
+
+// The mutex is held, never closed, until the process ends: the system
+// releases it then, however the loader ends.
+bool BecomeTheOnlyLoader() {
+    const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kLoaderMutexName);
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+        ::CloseHandle(mutex);
+        return false;
+    }
+    return true;
+}
+
+void ArchiveInstaller() {
+    const std::string backup = WStringToString(kUpdateBackup);
+    if (PathExists(backup)) {
+        Log("remove previous update pack!");
+        std::remove(backup.c_str());
+    }
+    std::rename(WStringToString(kUpdateInstaller).c_str(), backup.c_str());
+}
+
+void InstallPendingUpdate() {
+    if (!PathExists(WStringToString(kUpdateInstaller))) {
+        Log("setup.exe not found, check Quorl.exe...");
+        return;
+    }
+    if (IsClientRunning(kClientMutexSuffix)) {
+        Log("found setup.exe OK, but QUORL already runing, abort this update");
+        return;
+    }
+    Log("found setup.exe OK, update and waiting...");
+    if (RunUpdateSetupAndWait() != 0) {
+        // Archiving an installer that never ran would lose the update.
+        Log("start setup.exe failed, keep it pending");
+        return;
+    }
+    Log("setup.exe exit, backup it setup.exe -> setup.exe.bak ...");
+    ArchiveInstaller();
+}
+
+void ShowClientMissingMessage() {
+    wchar_t message[256] = {};
+    ::wsprintfW(message, kClientMissingFormat, kClientPathForMessage);
+    ::MessageBoxW(nullptr, message, kErrorCaption, MB_ICONERROR);
+}
+
+void StartClient(const std::wstring& clientPath) {
+    Log("check Quorl.exe OK exec it");
+    // Quoted, so that a blank in the path cannot make Windows try a shorter
+    // program name first.
+    std::wstring commandLine = L"\"" + clientPath + L"\"";
+    if (!StartRestrictedProcess(&commandLine[0])) {
+        Log("exec Quorl.exe failed!");
+    }
+}
+
+void StartClientOrReportItMissing() {
+    std::vector<std::wstring> found;
+    FindFiles(kSearchDirectory, found, kClientPattern, kSearchDepth);
+    if (!found.empty() && PathExists(WStringToString(found.front()))) {
+        StartClient(found.front());
+    } else {
+        Log("Quorl.exe not found!!!");
+        ShowClientMissingMessage();
+    }
+}
+
+}  // namespace
+
+void RunLoader(int /*argc*/, char* argv[]) {
+    ::Sleep(DelayFromArgument(argv[2]));
+    if (!BecomeTheOnlyLoader()) {
+        Log("Quorl loader already runing! exit");
+        return;
+    }
+    Log("start Quorl Loader...");
+    InstallPendingUpdate();
+    StartClientOrReportItMissing();
+    Log("exit Quorl Loader");
+}

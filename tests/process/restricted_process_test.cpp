@@ -200,15 +200,10 @@ protected:
 
     // The fake client's record as key/value lines; empty when none came in time.
     std::map<std::string, std::string> WaitForRecord() const {
-        std::map<std::string, std::string> record;
         for (int i = 0; i < 200 && !test::FileExists(m_recordPath); ++i) {
             ::Sleep(50);
         }
-        for (const std::string& line : test::SplitCrLfLines(test::ReadFileBytes(m_recordPath))) {
-            const std::string::size_type equals = line.find('=');
-            record[line.substr(0, equals)] = line.substr(equals + 1);
-        }
-        return record;
+        return test::ReadRecord(m_recordPath);
     }
 
     test::CTempDir m_root;

@@ -56,10 +56,6 @@ std::set<std::string> ImportedDlls(const std::wstring& path) {
     return dlls;
 }
 
-bool RunningUnderWine() {
-    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 TEST(ShippedImports, LeaveUserEnvToBeLoadedFromSystem32) {
     // This program links the shipped StartRestrictedProcess.
     const std::set<std::string> dlls = ImportedDlls(test::ProgramPath(L"process_test.exe"));
@@ -89,7 +85,7 @@ TEST(ShippedRestrictedLaunch, StartsTheClientInTheParentDirectory) {
         const test::CCurrentDirScope inApp(root / L"app");
         started = StartRestrictedProcess(&commandLine[0]);
     }
-    if (!started && RunningUnderWine()) {
+    if (!started && test::RunningUnderWine()) {
         GTEST_SKIP() << "Wine's SaferComputeTokenFromLevel hands back a stub token that no "
                         "process can be created with; restricted_process_test covers the start";
     }

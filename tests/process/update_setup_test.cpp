@@ -19,15 +19,6 @@ std::uint64_t Now() {
 
 constexpr std::uint64_t kTicksPerMs = 10000;
 
-std::map<std::string, std::string> ReadRecord(const std::wstring& path) {
-    std::map<std::string, std::string> record;
-    for (const std::string& line : test::SplitCrLfLines(test::ReadFileBytes(path))) {
-        const std::string::size_type equals = line.find('=');
-        record[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-    return record;
-}
-
 // RunUpdateSetupAndWait on a thread of its own, so that a box nobody closes
 // cannot hold the test for ever.
 class CBoundedRun {
@@ -98,7 +89,7 @@ TEST_F(UpdateSetupRun, ReturnsOnlyAfterTheInstallerHasEnded) {
     const std::uint64_t after = Now();
 
     EXPECT_EQ(run.Result(), 0);
-    const auto record = ReadRecord(m_recordPath);
+    const auto record = test::ReadRecord(m_recordPath);
     ASSERT_EQ(record.count("end"), 1u) << "the installer had not ended when the call returned";
     const std::uint64_t start = std::stoull(record.at("start"));
     const std::uint64_t end = std::stoull(record.at("end"));
@@ -115,19 +106,15 @@ TEST_F(UpdateSetupRun, InstallerGetsNoParametersAndOurDirectory) {
     ::SetEnvironmentVariableW(L"QUORL_SETUP_MS", nullptr);
     ASSERT_TRUE(returned);
 
-    const auto record = ReadRecord(m_recordPath);
+    const auto record = test::ReadRecord(m_recordPath);
     EXPECT_EQ(record.at("parameters"), "") << "command line: " << record.at("commandline");
     EXPECT_EQ(test::FromUtf8(record.at("cwd")), m_appDir);
-}
-
-bool RunningUnderWine() {
-    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 TEST_F(UpdateSetupRun, ReportsAMissingInstallerAfterTheShellErrorBox) {
     const std::wstring boxRecord = m_root / L"box.txt";
     // Wine's shell captions the box "Error"; elsewhere any dialog box will do.
-    const std::wstring caption = RunningUnderWine() ? L"Error" : L"*";
+    const std::wstring caption = test::RunningUnderWine() ? L"Error" : L"*";
     test::CChildProcess watcher(test::QuoteArgument(test::ProgramPath(L"box_watcher.exe")) + L" " +
                                     caption + L" " + test::QuoteArgument(boxRecord) + L" 20000",
                                 L"");
@@ -139,7 +126,7 @@ TEST_F(UpdateSetupRun, ReportsAMissingInstallerAfterTheShellErrorBox) {
     EXPECT_FALSE(test::FileExists(m_recordPath));
 
     EXPECT_EQ(watcher.Wait(30000).exitCode, 0u) << "no error box appeared";
-    const auto box = ReadRecord(boxRecord);
+    const auto box = test::ReadRecord(boxRecord);
     ASSERT_EQ(box.count("caption"), 1u);
     EXPECT_FALSE(box.at("text").empty());
     std::cout << "shell error box: caption \"" << box.at("caption") << "\", text \""

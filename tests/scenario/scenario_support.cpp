@@ -2,9 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 
 namespace test {
+
+const wchar_t* const kRequiredFiles[8] = {
+    L"Quorl.exe",    L"sqlite3.dll",  L"log4cpp.dll", L"mailcore2.dll",
+    L"libetpan.dll", L"uchardet.dll", L"Tolvane.dll", L"ovank.dll",
+};
 
 bool HasStamp(const std::string& line) {
     static const std::regex stamp(R"(\[\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2}\]:)");
@@ -20,10 +26,21 @@ std::vector<std::string> Messages(const std::string& logText) {
     return messages;
 }
 
-const wchar_t* const kRequiredFiles[8] = {
-    L"Quorl.exe",    L"sqlite3.dll",  L"log4cpp.dll", L"mailcore2.dll",
-    L"libetpan.dll", L"uchardet.dll", L"Tolvane.dll", L"ovank.dll",
-};
+size_t CountOf(const std::vector<std::string>& messages, const std::string& message) {
+    return static_cast<size_t>(std::count(messages.begin(), messages.end(), message));
+}
+
+std::vector<std::string> Without(std::vector<std::string> all,
+                                 const std::vector<std::string>& some) {
+    for (const std::string& message : some) {
+        const auto found = std::find(all.begin(), all.end(), message);
+        EXPECT_NE(found, all.end()) << "missing: " << message;
+        if (found != all.end()) {
+            all.erase(found);
+        }
+    }
+    return all;
+}
 
 CInstallation::CInstallation(const std::wstring& appDirName)
     : m_appDir(m_root.Path() + L"\\" + appDirName) {
@@ -32,20 +49,54 @@ CInstallation::CInstallation(const std::wstring& appDirName)
     for (const wchar_t* name : kRequiredFiles) {
         WriteFileBytes(App(name), "");
     }
+    CopyFileTo(ProgramPath(L"fake_client.exe"), InRoot(L"Quorl.exe"));
 }
 
-ProcessResult CInstallation::RunLauncher(const std::wstring& arguments,
-                                         const std::wstring& workDir, DWORD timeoutMs) const {
-    const std::wstring commandLine =
-        QuoteArgument(LauncherPath()) + (arguments.empty() ? L"" : L" " + arguments);
+CInstallation::~CInstallation() {
+    WaitForLoader(5000);
+    WaitForProcessesNamed(L"setup.exe", 5000);
+}
+
+void CInstallation::AddPendingInstaller() {
+    MakeDirectory(InRoot(L"update"));
+    CopyFileTo(ProgramPath(L"fake_setup.exe"), InstallerPath());
+}
+
+std::wstring CInstallation::LauncherCommandLine(const std::wstring& arguments) const {
+    return QuoteArgument(LauncherPath()) + (arguments.empty() ? L"" : L" " + arguments);
+}
+
+ProcessResult CInstallation::RunLauncher(const std::wstring& arguments, const std::wstring& workDir,
+                                         DWORD timeoutMs) const {
     ProcessResult result;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        result = RunProcess(commandLine, workDir.empty() ? m_appDir : workDir, timeoutMs);
+        result = RunProcess(LauncherCommandLine(arguments), workDir.empty() ? m_appDir : workDir,
+                            timeoutMs);
         if (!result.output.empty() || result.exitCode == 0) {
             break;
         }
     }
     return result;
+}
+
+bool CInstallation::WaitForLoader(DWORD timeoutMs) const {
+    return WaitForProcessesNamed(L"QuorlLoader.exe", timeoutMs);
+}
+
+CBoxWatcher::CBoxWatcher(const std::wstring& caption, const std::wstring& recordPath)
+    : m_recordPath(recordPath),
+      m_process(QuoteArgument(ProgramPath(L"box_watcher.exe")) + L" " + QuoteArgument(caption) +
+                    L" " + QuoteArgument(recordPath) + L" 20000",
+                L"") {}
+
+bool CBoxWatcher::Closed(std::string& caption, std::string& text) {
+    if (m_process.Wait(30000).exitCode != 0) {
+        return false;
+    }
+    const std::map<std::string, std::string> record = ReadRecord(m_recordPath);
+    caption = record.count("caption") ? record.at("caption") : "";
+    text = record.count("text") ? record.at("text") : "";
+    return true;
 }
 
 }  // namespace test

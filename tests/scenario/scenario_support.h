@@ -9,37 +9,74 @@ namespace test {
 
 constexpr size_t kStampLength = 22;
 
+// The files the launcher insists on, in the order it checks them.
+extern const wchar_t* const kRequiredFiles[8];
+
 // True when the line starts with a "[YYYY.MM.DD HH:MM:SS]:" stamp.
 bool HasStamp(const std::string& line);
 
 // Log lines without their stamps; fails the test on a line without one.
 std::vector<std::string> Messages(const std::string& logText);
 
-// The files the launcher insists on, in the order it checks them.
-extern const wchar_t* const kRequiredFiles[8];
+// How often a message occurs.
+size_t CountOf(const std::vector<std::string>& messages, const std::string& message);
 
-// A temporary installation: root\app (the directory D) holds the launcher and
-// the required files.
+// `all` without the first occurrence of each of `some`'s messages: separates
+// one process's lines from a log that several processes wrote.
+std::vector<std::string> Without(std::vector<std::string> all,
+                                 const std::vector<std::string>& some);
+
+// A temporary installation laid out as shipped: root\app (the directory D)
+// holds the launcher and the required files, root holds the client
+// (the fake client as "Quorl.exe"). Processes it started are ended with it.
 class CInstallation {
 public:
     explicit CInstallation(const std::wstring& appDirName = L"app");
+    ~CInstallation();
+    CInstallation(const CInstallation&) = delete;
+    CInstallation& operator=(const CInstallation&) = delete;
 
     const std::wstring& Root() const { return m_root.Path(); }
     const std::wstring& AppDir() const { return m_appDir; }
     std::wstring App(const std::wstring& name) const { return m_appDir + L"\\" + name; }
+    std::wstring InRoot(const std::wstring& name) const { return m_root / name; }
     std::wstring LauncherPath() const { return App(L"QuorlLaunch.exe"); }
     std::wstring LogPath() const { return App(L"logs\\SimpleLogger.log"); }
     std::string LogText() const { return ReadFileBytes(LogPath()); }
+    std::vector<std::string> LogMessages() const { return Messages(LogText()); }
+    std::string DirectoryLine() const { return ToUtf8(m_appDir); }
+
+    // The fake installer as root\update\setup.exe.
+    void AddPendingInstaller();
+    std::wstring InstallerPath() const { return InRoot(L"update\\setup.exe"); }
+    std::wstring InstallerRecordPath() const { return InRoot(L"update\\setup-record.txt"); }
 
     // Runs the launcher with the given (already quoted) arguments. A start that
     // never ran (no output, no log) is tried again: the launcher always writes
     // its directory line first.
     ProcessResult RunLauncher(const std::wstring& arguments, const std::wstring& workDir = L"",
                               DWORD timeoutMs = 30000) const;
+    std::wstring LauncherCommandLine(const std::wstring& arguments) const;
+
+    // Waits for the loader that a launcher started to end; false if it had not
+    // ended within the limit (it is then killed).
+    bool WaitForLoader(DWORD timeoutMs = 30000) const;
 
 private:
     CTempDir m_root;
     std::wstring m_appDir;
+};
+
+// The message-box watcher, started before the box is due.
+class CBoxWatcher {
+public:
+    CBoxWatcher(const std::wstring& caption, const std::wstring& recordPath);
+    // True when a box appeared and was closed; fills caption and text.
+    bool Closed(std::string& caption, std::string& text);
+
+private:
+    std::wstring m_recordPath;
+    CChildProcess m_process;
 };
 
 }  // namespace test

@@ -1,5 +1,9 @@
 #include "tests/support/test_support.h"
 
+#include <shellapi.h>
+#include <tlhelp32.h>
+#include <winternl.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,8 +22,8 @@ std::wstring UniqueTempPath() {
     wchar_t tempDir[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH, tempDir);
     std::wostringstream path;
-    path << tempDir << L"quorl-test-" << ::GetCurrentProcessId() << L"-" << ::GetTickCount()
-         << L"-" << ++counter;
+    path << tempDir << L"quorl-test-" << ::GetCurrentProcessId() << L"-" << ::GetTickCount() << L"-"
+         << ++counter;
     return path.str();
 }
 
@@ -31,9 +35,13 @@ std::wstring ProgramDir() {
     return DirectoryOf(path);
 }
 
-std::wstring ProgramPath(const std::wstring& fileName) { return ProgramDir() + L"\\" + fileName; }
+std::wstring ProgramPath(const std::wstring& fileName) {
+    return ProgramDir() + L"\\" + fileName;
+}
 
-CTempDir::CTempDir() : m_path(UniqueTempPath()) { std::filesystem::create_directories(m_path); }
+CTempDir::CTempDir() : m_path(UniqueTempPath()) {
+    std::filesystem::create_directories(m_path);
+}
 
 CTempDir::~CTempDir() {
     std::error_code ignored;
@@ -47,7 +55,9 @@ CCurrentDirScope::CCurrentDirScope(const std::wstring& dir) {
     ::SetCurrentDirectoryW(dir.c_str());
 }
 
-CCurrentDirScope::~CCurrentDirScope() { ::SetCurrentDirectoryW(m_previous.c_str()); }
+CCurrentDirScope::~CCurrentDirScope() {
+    ::SetCurrentDirectoryW(m_previous.c_str());
+}
 
 std::string ReadFileBytes(const std::wstring& path) {
     std::ifstream in(std::filesystem::path(path), std::ios::binary);
@@ -69,7 +79,9 @@ bool DirectoryExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-void MakeDirectory(const std::wstring& path) { std::filesystem::create_directories(path); }
+void MakeDirectory(const std::wstring& path) {
+    std::filesystem::create_directories(path);
+}
 
 void CopyFileTo(const std::wstring& from, const std::wstring& to) {
     ::CopyFileW(from.c_str(), to.c_str(), FALSE);
@@ -166,6 +178,91 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& wo
     return child.Wait(timeoutMs);
 }
 
+std::map<std::string, std::string> ReadRecord(const std::wstring& path) {
+    std::map<std::string, std::string> record;
+    for (const std::string& line : SplitCrLfLines(ReadFileBytes(path))) {
+        const std::string::size_type equals = line.find('=');
+        if (equals != std::string::npos) {
+            record[line.substr(0, equals)] = line.substr(equals + 1);
+        }
+    }
+    return record;
+}
+
+bool RunningUnderWine() {
+    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+std::vector<DWORD> ProcessIdsNamed(const std::wstring& exeName) {
+    std::vector<DWORD> ids;
+    CScopedKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+         more = ::Process32NextW(snapshot.Get(), &entry)) {
+        if (::lstrcmpiW(entry.szExeFile, exeName.c_str()) == 0) {
+            ids.push_back(entry.th32ProcessID);
+        }
+    }
+    return ids;
+}
+
+bool WaitForProcessesNamed(const std::wstring& exeName, DWORD timeoutMs) {
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    bool allEnded = true;
+    for (DWORD id : ProcessIdsNamed(exeName)) {
+        CScopedKernelHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id));
+        if (!process.IsValid()) {
+            continue;
+        }
+        const ULONGLONG now = ::GetTickCount64();
+        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        if (::WaitForSingleObject(process.Get(), left) != WAIT_OBJECT_0) {
+            allEnded = false;
+            ::TerminateProcess(process.Get(), 99);
+            ::WaitForSingleObject(process.Get(), 5000);
+        }
+    }
+    return allEnded;
+}
+
+std::wstring CommandLineOf(DWORD processId) {
+    using QueryFunction = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<QueryFunction>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    CScopedKernelHandle process(
+        ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+    PROCESS_BASIC_INFORMATION basic = {};
+    if (!process.IsValid() || query == nullptr ||
+        query(process.Get(), ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0) {
+        return std::wstring();
+    }
+    PEB peb = {};
+    RTL_USER_PROCESS_PARAMETERS parameters = {};
+    if (!::ReadProcessMemory(process.Get(), basic.PebBaseAddress, &peb, sizeof peb, nullptr) ||
+        !::ReadProcessMemory(process.Get(), peb.ProcessParameters, &parameters, sizeof parameters,
+                             nullptr)) {
+        return std::wstring();
+    }
+    std::wstring commandLine(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
+    if (!commandLine.empty() &&
+        !::ReadProcessMemory(process.Get(), parameters.CommandLine.Buffer, &commandLine[0],
+                             parameters.CommandLine.Length, nullptr)) {
+        return std::wstring();
+    }
+    return commandLine;
+}
+
+std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine) {
+    std::vector<std::wstring> arguments;
+    int count = 0;
+    if (wchar_t** argv = ::CommandLineToArgvW(commandLine.c_str(), &count)) {
+        arguments.assign(argv, argv + count);
+        ::LocalFree(argv);
+    }
+    return arguments;
+}
+
 std::string ToUtf8(const std::wstring& text) {
     if (text.empty()) {
         return std::string();
@@ -185,8 +282,7 @@ std::wstring FromUtf8(const std::string& text) {
     const int size =
         ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring result(static_cast<size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0],
-                          size);
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size);
     return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,24 @@ private:
 
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workDir,
                          DWORD timeoutMs = 30000);
+
+// A fixture's record: "key=value" lines ending in CR LF. Empty when there is none.
+std::map<std::string, std::string> ReadRecord(const std::wstring& path);
+
+bool RunningUnderWine();
+
+// Ids of the running processes whose executable has this file name.
+std::vector<DWORD> ProcessIdsNamed(const std::wstring& exeName);
+
+// Waits until no process of that name runs; true when they all ended within
+// the limit. The ones left are killed, so that no test leaves one behind.
+bool WaitForProcessesNamed(const std::wstring& exeName, DWORD timeoutMs);
+
+// Another process's command line, read from its process parameters.
+std::wstring CommandLineOf(DWORD processId);
+
+// Splits a command line into arguments as CommandLineToArgvW does.
+std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine);
 
 // UTF-16 <-> UTF-8, for assertions on paths.
 std::string ToUtf8(const std::wstring& text);

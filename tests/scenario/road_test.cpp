@@ -1,0 +1,398 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/scenario/scenario_support.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const char kClientMissingText[] = u8"找不到..\\Quorl.exe, 请重新安装!";
+const char kRequiredFilesText[] =
+    u8"必要的文件没有找到，可能被安全软件删除！\n请重新安装，并在安全软件中添加信任!";
+const char kErrorCaption[] = u8"错误";
+const wchar_t kErrorCaptionW[] = L"错误";
+
+// Three arguments: the loader at once, in the process the test started.
+const wchar_t kLoaderArguments[] = L"1 0 loader";
+
+// Under Wine the Safer token is a stub and the restricted start fails.
+Lines ClientStartLines() {
+    Lines lines = {"check Quorl.exe OK exec it"};
+    if (test::RunningUnderWine()) {
+        lines.push_back("exec Quorl.exe failed!");
+    }
+    return lines;
+}
+
+Lines Concat(Lines first, const Lines& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+Lines LauncherLines(const test::CInstallation& install) {
+    return {install.DirectoryLine(), "start Quorl Launch...", "build Quorl Loader...",
+            "exit Quorl Launch"};
+}
+
+Lines LoaderLines(const test::CInstallation& install, const Lines& updateLines) {
+    return Concat(Concat({install.DirectoryLine(), "start Quorl Loader..."}, updateLines),
+                  Concat(ClientStartLines(), {"exit Quorl Loader"}));
+}
+
+const Lines kNoUpdate = {"setup.exe not found, check Quorl.exe..."};
+
+// The client's record once it has had time to appear; empty if it never ran.
+std::map<std::string, std::string> ClientRecord(const std::wstring& path) {
+    for (int i = 0; i < 40 && !test::FileExists(path); ++i) {
+        ::Sleep(50);
+    }
+    return test::ReadRecord(path);
+}
+
+TEST(LauncherRoad, CopiesItselfAndItsLoaderStartsTheClient) {
+    test::CInstallation install;
+    const test::ProcessResult result = install.RunLauncher(L"");
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(0u, result.exitCode);
+    ASSERT_TRUE(install.WaitForLoader());
+
+    EXPECT_EQ(LauncherLines(install), test::Messages(result.output));
+    EXPECT_EQ(LoaderLines(install, kNoUpdate),
+              test::Without(install.LogMessages(), LauncherLines(install)));
+    EXPECT_EQ(test::ReadFileBytes(install.LauncherPath()),
+              test::ReadFileBytes(install.App(L"QuorlLoader.exe")));
+    if (!test::RunningUnderWine()) {
+        const auto record = ClientRecord(install.InRoot(L"client-record.txt"));
+        ASSERT_FALSE(record.empty()) << "the client never ran";
+        EXPECT_EQ(test::ToUtf8(install.Root()), record.at("cwd"));
+    }
+}
+
+TEST(LauncherRoad, ReplacesALoaderLeftFromAnEarlierStart) {
+    test::CInstallation install;
+    test::WriteFileBytes(install.App(L"QuorlLoader.exe"), "stale");
+    ASSERT_TRUE(install.RunLauncher(L"").finished);
+    ASSERT_TRUE(install.WaitForLoader());
+    EXPECT_EQ(test::ReadFileBytes(install.LauncherPath()),
+              test::ReadFileBytes(install.App(L"QuorlLoader.exe")));
+}
+
+TEST(LoaderRoad, ThreeArgumentsRunTheLoaderAtOnceWithoutACopy) {
+    test::CInstallation install;
+    const test::ProcessResult result = install.RunLauncher(L"x 0 y");
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_FALSE(test::FileExists(install.App(L"QuorlLoader.exe")));
+    EXPECT_EQ(LoaderLines(install, kNoUpdate), install.LogMessages());
+    EXPECT_EQ(install.LogText(), result.output);
+}
+
+TEST(LoaderRoad, NegativeDelayDoesNotHang) {
+    test::CInstallation install;
+    const test::ProcessResult result = install.RunLauncher(L"1 -1 loader", L"", 10000);
+    ASSERT_TRUE(result.finished) << "the loader waited on its delay";
+    EXPECT_EQ(LoaderLines(install, kNoUpdate), install.LogMessages());
+}
+
+TEST(LoaderRoad, SecondLoaderEndsWhileTheFirstHoldsTheLoaderMutex) {
+    test::CInstallation install;
+    const CScopedKernelHandle firstLoader(::CreateMutexW(nullptr, FALSE, L"QuorlLoader.exe"));
+    ASSERT_TRUE(firstLoader.IsValid());
+    const test::ProcessResult result = install.RunLauncher(kLoaderArguments);
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ((Lines{install.DirectoryLine(), "Quorl loader already runing! exit"}),
+              install.LogMessages());
+}
+
+// The arguments the loader received, read from its command line while it
+// waits on the client-missing box, which the test then closes.
+struct ArgumentCase {
+    const char* name;
+    const wchar_t* launcherArguments;
+    std::vector<std::wstring> loaderArguments;
+};
+
+void PrintTo(const ArgumentCase& argumentCase, std::ostream* out) {
+    *out << argumentCase.name;
+}
+
+class ArgumentsReachTheLoader : public ::testing::TestWithParam<ArgumentCase> {};
+
+TEST_P(ArgumentsReachTheLoader, Whole) {
+    test::CInstallation install;
+    ::DeleteFileW(install.InRoot(L"Quorl.exe").c_str());
+    ASSERT_TRUE(install.RunLauncher(GetParam().launcherArguments).finished);
+    const std::vector<DWORD> loaders = test::ProcessIdsNamed(L"QuorlLoader.exe");
+    ASSERT_EQ(1u, loaders.size());
+    const std::wstring commandLine = test::CommandLineOf(loaders[0]);
+
+    test::CBoxWatcher watcher(kErrorCaptionW, install.InRoot(L"box.txt"));
+    std::string caption, text;
+    EXPECT_TRUE(watcher.Closed(caption, text));
+    ASSERT_TRUE(install.WaitForLoader());
+
+    std::vector<std::wstring> arguments = test::SplitCommandLine(commandLine);
+    ASSERT_FALSE(arguments.empty()) << test::ToUtf8(commandLine);
+    arguments.erase(arguments.begin());
+    EXPECT_EQ(GetParam().loaderArguments, arguments) << test::ToUtf8(commandLine);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LauncherArguments, ArgumentsReachTheLoader,
+    ::testing::Values(ArgumentCase{"None", L"", {L"1", L"0", L"loader"}},
+                      ArgumentCase{"One", L"first", {L"first", L"0", L"loader"}},
+                      ArgumentCase{"Two", L"first 40", {L"first", L"40", L"loader"}},
+                      ArgumentCase{
+                          "BlankAndEmpty", L"\"two words\" \"\"", {L"two words", L"", L"loader"}},
+                      ArgumentCase{"EmptyFirst", L"\"\" 0", {L"", L"0", L"loader"}},
+                      ArgumentCase{"QuotesAndTrailingBackslash",
+                                   L"\"say \\\"hi\\\"\" \"C:\\dir\\\\\"",
+                                   {L"say \"hi\"", L"C:\\dir\\", L"loader"}}),
+    [](const ::testing::TestParamInfo<ArgumentCase>& param) { return param.param.name; });
+
+TEST(LauncherRoad, PassesTheElevenCharacterDefaultParameters) {
+    test::CInstallation install;
+    ::DeleteFileW(install.InRoot(L"Quorl.exe").c_str());
+    ASSERT_TRUE(install.RunLauncher(L"").finished);
+    const std::vector<DWORD> loaders = test::ProcessIdsNamed(L"QuorlLoader.exe");
+    ASSERT_EQ(1u, loaders.size());
+    const std::wstring commandLine = test::CommandLineOf(loaders[0]);
+    test::CBoxWatcher watcher(kErrorCaptionW, install.InRoot(L"box.txt"));
+    std::string caption, text;
+    EXPECT_TRUE(watcher.Closed(caption, text));
+    ASSERT_GT(commandLine.size(), 12u);
+    EXPECT_EQ(L"\" 1 0  loader", commandLine.substr(commandLine.size() - 13))
+        << test::ToUtf8(commandLine);
+}
+
+class UpdateRoad : public ::testing::Test {
+protected:
+    void SetUp() override { m_install.AddPendingInstaller(); }
+
+    Lines RunLoader() {
+        const test::ProcessResult result = m_install.RunLauncher(kLoaderArguments);
+        EXPECT_TRUE(result.finished);
+        EXPECT_EQ(0u, result.exitCode);
+        return m_install.LogMessages();
+    }
+
+    std::string InstallerBytes() const {
+        return test::ReadFileBytes(test::ProgramPath(L"fake_setup.exe"));
+    }
+
+    test::CInstallation m_install;
+};
+
+TEST_F(UpdateRoad, ClientRunningLeavesTheInstallerPending) {
+    const CScopedKernelHandle client(::CreateMutexW(nullptr, FALSE, L"__Quorl_Mutex__50051"));
+    ASSERT_TRUE(client.IsValid());
+    EXPECT_EQ(
+        LoaderLines(m_install, {"found setup.exe OK, but QUORL already runing, abort this update"}),
+        RunLoader());
+    EXPECT_EQ(InstallerBytes(), test::ReadFileBytes(m_install.InstallerPath()));
+    EXPECT_FALSE(test::FileExists(m_install.InstallerRecordPath()));
+    EXPECT_FALSE(test::FileExists(m_install.App(L"setup.exe.bak")));
+}
+
+TEST_F(UpdateRoad, InstallerRunsOnceAndIsArchived) {
+    EXPECT_EQ(LoaderLines(m_install, {"found setup.exe OK, update and waiting...",
+                                      "setup.exe exit, backup it setup.exe -> setup.exe.bak ..."}),
+              RunLoader());
+    const auto record = test::ReadRecord(m_install.InstallerRecordPath());
+    EXPECT_EQ(1u, record.count("end")) << "the loader went on before the installer ended";
+    EXPECT_EQ("", record.at("parameters"));
+    EXPECT_EQ(test::ToUtf8(m_install.AppDir()), record.at("cwd"));
+    EXPECT_FALSE(test::FileExists(m_install.InstallerPath()));
+    EXPECT_EQ(InstallerBytes(), test::ReadFileBytes(m_install.App(L"setup.exe.bak")));
+}
+
+TEST_F(UpdateRoad, OlderBackupIsReplaced) {
+    test::WriteFileBytes(m_install.App(L"setup.exe.bak"), "previous update");
+    EXPECT_EQ(LoaderLines(m_install, {"found setup.exe OK, update and waiting...",
+                                      "setup.exe exit, backup it setup.exe -> setup.exe.bak ...",
+                                      "remove previous update pack!"}),
+              RunLoader());
+    EXPECT_FALSE(test::FileExists(m_install.InstallerPath()));
+    EXPECT_EQ(InstallerBytes(), test::ReadFileBytes(m_install.App(L"setup.exe.bak")));
+}
+
+TEST_F(UpdateRoad, InstallerThatCannotStartStaysPending) {
+    test::WriteFileBytes(m_install.InstallerPath(), "not a program");
+    // The shell reports the failed start in a box of its own.
+    test::CBoxWatcher watcher(test::RunningUnderWine() ? L"Error" : L"*",
+                              m_install.InRoot(L"box.txt"));
+    EXPECT_EQ(LoaderLines(m_install, {"found setup.exe OK, update and waiting...",
+                                      "start setup.exe failed, keep it pending"}),
+              RunLoader());
+    std::string caption, text;
+    EXPECT_TRUE(watcher.Closed(caption, text));
+    EXPECT_EQ("not a program", test::ReadFileBytes(m_install.InstallerPath()));
+    EXPECT_FALSE(test::FileExists(m_install.App(L"setup.exe.bak")));
+}
+
+class ClientMissingRoad : public ::testing::Test {
+protected:
+    void SetUp() override { ::DeleteFileW(m_install.InRoot(L"Quorl.exe").c_str()); }
+
+    // Runs the loader, expecting the client-missing box, which it closes.
+    void ExpectClientMissingBox() {
+        test::CBoxWatcher watcher(kErrorCaptionW, m_install.InRoot(L"box.txt"));
+        const test::ProcessResult result = m_install.RunLauncher(kLoaderArguments);
+        std::string caption, text;
+        ASSERT_TRUE(watcher.Closed(caption, text)) << "no box appeared";
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(0u, result.exitCode);
+        EXPECT_EQ(kErrorCaption, caption);
+        EXPECT_EQ(kClientMissingText, text);
+        EXPECT_EQ((Lines{m_install.DirectoryLine(), "start Quorl Loader...", kNoUpdate[0],
+                         "Quorl.exe not found!!!", "exit Quorl Loader"}),
+                  m_install.LogMessages());
+    }
+
+    test::CInstallation m_install;
+};
+
+TEST_F(ClientMissingRoad, NoClientShowsTheClientMissingBox) {
+    ExpectClientMissingBox();
+}
+
+TEST_F(ClientMissingRoad, MatchingDirectoryIsNotAClient) {
+    test::MakeDirectory(m_install.InRoot(L"quorl.exe"));
+    ExpectClientMissingBox();
+}
+
+TEST(ClientRoad, ClientNameWithABlankDoesNotStartAPlantedProgram) {
+    test::CInstallation install;
+    ::DeleteFileW(install.InRoot(L"Quorl.exe").c_str());
+    test::CopyFileTo(test::ProgramPath(L"fake_client.exe"), install.InRoot(L"My quorl.exe"));
+    test::CopyFileTo(test::ProgramPath(L"fake_client.exe"), install.InRoot(L"My.exe"));
+    ASSERT_TRUE(install.RunLauncher(kLoaderArguments).finished);
+    EXPECT_EQ(LoaderLines(install, kNoUpdate), install.LogMessages());
+
+    const auto record = ClientRecord(install.InRoot(L"client-record.txt"));
+    if (!record.empty()) {
+        EXPECT_EQ(test::ToUtf8(install.InRoot(L"My quorl.exe")), record.at("module"));
+    } else {
+        EXPECT_TRUE(test::RunningUnderWine()) << "the client never ran";
+    }
+}
+
+class RequiredFilesRoad : public ::testing::Test {
+protected:
+    // Runs the launcher, expecting the required-files box, which it closes.
+    void ExpectRequiredFilesBox(const Lines& missingLines) {
+        test::CBoxWatcher watcher(kErrorCaptionW, m_install.InRoot(L"box.txt"));
+        const test::ProcessResult result = m_install.RunLauncher(L"");
+        std::string caption, text;
+        ASSERT_TRUE(watcher.Closed(caption, text)) << "no box appeared";
+        // The launcher ends right after one box: a second would keep it waiting.
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(1u, result.exitCode);
+        EXPECT_EQ(kErrorCaption, caption);
+        EXPECT_EQ(kRequiredFilesText, text);
+        EXPECT_EQ(Concat({m_install.DirectoryLine()}, missingLines), m_install.LogMessages());
+        EXPECT_FALSE(test::FileExists(m_install.App(L"QuorlLoader.exe")));
+    }
+
+    test::CInstallation m_install;
+};
+
+TEST_F(RequiredFilesRoad, TwoMissingFilesAreLoggedInOrderUnderOneBox) {
+    ::DeleteFileW(m_install.App(L"ovank.dll").c_str());
+    ::DeleteFileW(m_install.App(L"sqlite3.dll").c_str());
+    ExpectRequiredFilesBox({"sqlite3.dll not found", "ovank.dll not found"});
+}
+
+TEST_F(RequiredFilesRoad, AllEightMissingAreLoggedInTableOrder) {
+    Lines missing;
+    for (const wchar_t* name : test::kRequiredFiles) {
+        ::DeleteFileW(m_install.App(name).c_str());
+        missing.push_back(test::ToUtf8(name) + " not found");
+    }
+    ExpectRequiredFilesBox(missing);
+}
+
+TEST(RequiredFiles, DirectoryNamedLikeARequiredFileCountsAsPresent) {
+    test::CInstallation install;
+    ::DeleteFileW(install.App(L"ovank.dll").c_str());
+    test::MakeDirectory(install.App(L"ovank.dll"));
+    const test::ProcessResult result = install.RunLauncher(kLoaderArguments);
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ(LoaderLines(install, kNoUpdate), install.LogMessages());
+}
+
+TEST(ConcurrentLaunchers, TakeTurnsRewritingTheLoader) {
+    test::CInstallation install;
+    test::WriteFileBytes(install.App(L"QuorlLoader.exe"), "stale");
+    // The test plays a launcher that is still writing the loader copy.
+    const CScopedKernelHandle otherLauncher(::CreateMutexW(nullptr, TRUE, L"QuorlLaunch.exe"));
+    ASSERT_TRUE(otherLauncher.IsValid());
+    test::CChildProcess launcher(install.LauncherCommandLine(L""), install.AppDir());
+    ASSERT_TRUE(launcher.Started());
+    ::Sleep(1000);
+    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(launcher.Handle(), 0));
+    EXPECT_EQ("stale", test::ReadFileBytes(install.App(L"QuorlLoader.exe")));
+
+    ::ReleaseMutex(otherLauncher.Get());
+    const test::ProcessResult result = launcher.Wait(30000);
+    ASSERT_TRUE(result.finished);
+    ASSERT_TRUE(install.WaitForLoader());
+    EXPECT_EQ(test::ReadFileBytes(install.LauncherPath()),
+              test::ReadFileBytes(install.App(L"QuorlLoader.exe")));
+    EXPECT_EQ(LauncherLines(install), test::Messages(result.output));
+}
+
+TEST(ConcurrentLaunchers, FiveAtOnceLoseNoLineAndRunTheInstallerOnce) {
+    constexpr int kLaunchers = 5;
+    test::CInstallation install;
+    install.AddPendingInstaller();
+    std::vector<std::unique_ptr<test::CChildProcess>> launchers;
+    for (int i = 0; i < kLaunchers; ++i) {
+        launchers.push_back(std::make_unique<test::CChildProcess>(install.LauncherCommandLine(L""),
+                                                                  install.AppDir()));
+        ASSERT_TRUE(launchers.back()->Started());
+    }
+    for (auto& launcher : launchers) {
+        const test::ProcessResult result = launcher->Wait(60000);
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(0u, result.exitCode);
+    }
+    ASSERT_TRUE(install.WaitForLoader(60000));
+
+    const Lines messages = install.LogMessages();
+    const std::set<std::string> known = {install.DirectoryLine(),
+                                         "start Quorl Launch...",
+                                         "build Quorl Loader...",
+                                         "exit Quorl Launch",
+                                         "start Quorl Loader...",
+                                         "Quorl loader already runing! exit",
+                                         "found setup.exe OK, update and waiting...",
+                                         "setup.exe exit, backup it setup.exe -> setup.exe.bak ...",
+                                         "setup.exe not found, check Quorl.exe...",
+                                         "check Quorl.exe OK exec it",
+                                         "exec Quorl.exe failed!",
+                                         "exit Quorl Loader"};
+    for (const std::string& message : messages) {
+        EXPECT_EQ(1u, known.count(message)) << "torn or unknown line: " << message;
+    }
+    EXPECT_EQ(kLaunchers, test::CountOf(messages, "exit Quorl Launch"));
+    // Every launcher's loader ran: none was started from a half-written copy.
+    EXPECT_EQ(2u * kLaunchers, test::CountOf(messages, install.DirectoryLine()));
+    EXPECT_EQ(kLaunchers, test::CountOf(messages, "start Quorl Loader...") +
+                              test::CountOf(messages, "Quorl loader already runing! exit"));
+    EXPECT_EQ(1u, test::CountOf(messages, "found setup.exe OK, update and waiting..."));
+    EXPECT_EQ(test::ReadFileBytes(install.LauncherPath()),
+              test::ReadFileBytes(install.App(L"QuorlLoader.exe")));
+    EXPECT_FALSE(test::FileExists(install.InstallerPath()));
+    EXPECT_EQ(test::ReadFileBytes(test::ProgramPath(L"fake_setup.exe")),
+              test::ReadFileBytes(install.App(L"setup.exe.bak")));
+}
+
+}  // namespace
