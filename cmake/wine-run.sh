@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Runs one Windows program under Wine for CTest: wine-run.sh PREFIX PROGRAM [ARGS...]
+# "wine-run.sh --prepare PREFIX" only readies the prefix, the server and the display.
 #
 # The build tree gets a Wine prefix of its own, one persistent wineserver and an
 # Xvfb display, so that message boxes are real windows and process starts are cheap.
 set -u
 
+prepare_only=""
+if [ "$1" = "--prepare" ]; then
+    prepare_only=1
+    shift
+fi
 prefix=$1
 shift
 export WINEPREFIX=$prefix
@@ -38,6 +44,7 @@ fi
 wineserver -p60 >/dev/null 2>&1 < /dev/null
 flock -u 9
 exec 9>&-
+[ -n "$prepare_only" ] && exit 0
 
 # Now and then wine gives up before the program runs: exit 1, no output at all.
 # Every test program prints before it can fail, so silence means "never ran".

@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include <string>
 
 #include "fileutil/module_dir.h"
@@ -6,7 +8,19 @@
 #include "launcher/required_files.h"
 #include "logging/simple_logger.h"
 
+namespace {
+
+// Windows looks for a DLL outside its KnownDLLs list in the application's
+// directory first. A per-user installation leaves that directory writable by
+// the user, and the launcher may run elevated, so nothing may load from there.
+void LoadDllsFromSystem32Only() {
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+    LoadDllsFromSystem32Only();
     // Made before the working directory moves, so relative to where we were started.
     CreateDirectoryPath("logs");
     const std::string moduleDir = SetCurrentDirToModuleDir();
