@@ -110,8 +110,23 @@ TEST(LoaderRoad, SecondLoaderEndsWhileTheFirstHoldsTheLoaderMutex) {
               install.LogMessages());
 }
 
-// The arguments the loader received, read from its command line while it
-// waits on the client-missing box, which the test then closes.
+// The loader's command line, read while it waits on the client-missing box,
+// which is then closed. Empty when no single loader could be found.
+std::wstring LoaderCommandLine(const std::wstring& launcherArguments) {
+    test::CInstallation install;
+    ::DeleteFileW(install.InRoot(L"Quorl.exe").c_str());
+    if (!install.RunLauncher(launcherArguments).finished) {
+        return std::wstring();
+    }
+    const std::vector<DWORD> loaders = test::ProcessIdsNamed(L"QuorlLoader.exe");
+    const std::wstring commandLine = loaders.size() == 1 ? test::CommandLineOf(loaders[0]) : L"";
+    test::CBoxWatcher watcher(kErrorCaptionW, install.InRoot(L"box.txt"));
+    std::string caption, text;
+    EXPECT_TRUE(watcher.Closed(caption, text));
+    EXPECT_TRUE(install.WaitForLoader());
+    return commandLine;
+}
+
 struct ArgumentCase {
     const char* name;
     const wchar_t* launcherArguments;
@@ -125,18 +140,7 @@ void PrintTo(const ArgumentCase& argumentCase, std::ostream* out) {
 class ArgumentsReachTheLoader : public ::testing::TestWithParam<ArgumentCase> {};
 
 TEST_P(ArgumentsReachTheLoader, Whole) {
-    test::CInstallation install;
-    ::DeleteFileW(install.InRoot(L"Quorl.exe").c_str());
-    ASSERT_TRUE(install.RunLauncher(GetParam().launcherArguments).finished);
-    const std::vector<DWORD> loaders = test::ProcessIdsNamed(L"QuorlLoader.exe");
-    ASSERT_EQ(1u, loaders.size());
-    const std::wstring commandLine = test::CommandLineOf(loaders[0]);
-
-    test::CBoxWatcher watcher(kErrorCaptionW, install.InRoot(L"box.txt"));
-    std::string caption, text;
-    EXPECT_TRUE(watcher.Closed(caption, text));
-    ASSERT_TRUE(install.WaitForLoader());
-
+    const std::wstring commandLine = LoaderCommandLine(GetParam().launcherArguments);
     std::vector<std::wstring> arguments = test::SplitCommandLine(commandLine);
     ASSERT_FALSE(arguments.empty()) << test::ToUtf8(commandLine);
     arguments.erase(arguments.begin());
@@ -157,15 +161,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ArgumentCase>& param) { return param.param.name; });
 
 TEST(LauncherRoad, PassesTheElevenCharacterDefaultParameters) {
-    test::CInstallation install;
-    ::DeleteFileW(install.InRoot(L"Quorl.exe").c_str());
-    ASSERT_TRUE(install.RunLauncher(L"").finished);
-    const std::vector<DWORD> loaders = test::ProcessIdsNamed(L"QuorlLoader.exe");
-    ASSERT_EQ(1u, loaders.size());
-    const std::wstring commandLine = test::CommandLineOf(loaders[0]);
-    test::CBoxWatcher watcher(kErrorCaptionW, install.InRoot(L"box.txt"));
-    std::string caption, text;
-    EXPECT_TRUE(watcher.Closed(caption, text));
+    const std::wstring commandLine = LoaderCommandLine(L"");
     ASSERT_GT(commandLine.size(), 12u);
     EXPECT_EQ(L"\" 1 0  loader", commandLine.substr(commandLine.size() - 13))
         << test::ToUtf8(commandLine);
