@@ -92,6 +92,14 @@ TEST(LoaderRoad, ThreeArgumentsRunTheLoaderAtOnceWithoutACopy) {
     EXPECT_EQ(install.LogText(), result.output);
 }
 
+TEST(LoaderRoad, WaitsTheDelayOfArgumentTwo) {
+    test::CInstallation install;
+    const ULONGLONG start = ::GetTickCount64();
+    ASSERT_TRUE(install.RunLauncher(L"1 1500 loader").finished);
+    EXPECT_GE(::GetTickCount64() - start, 1500u);
+    EXPECT_EQ(LoaderLines(install, kNoUpdate), install.LogMessages());
+}
+
 TEST(LoaderRoad, NegativeDelayDoesNotHang) {
     test::CInstallation install;
     const test::ProcessResult result = install.RunLauncher(L"1 -1 loader", L"", 10000);
