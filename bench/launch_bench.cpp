@@ -8,9 +8,9 @@
 // copy, the loader) has ended. The first process is put in a job object of its
 // own before it runs; its children inherit the job, and the job's completion
 // port reports each process the moment it is created. The driver opens the
-// second process then and waits on its handle: no polling, no name lookups,
-// and the process cannot end unseen, since the shell holds its handle until
-// it has started.
+// second process then and waits on its handle: no polling, no name lookups.
+// One that has ended before it could be opened is timed by the job's report
+// of its end instead; the output says how often that happened.
 #include <windows.h>
 
 #include <algorithm>
