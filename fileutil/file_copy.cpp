@@ -1,26 +1,42 @@
 #include "fileutil/file_copy.h"
 
-#include <fstream>
+#include <share.h>
+
+#include <cstdio>
+#include <memory>
 
 namespace {
 
-constexpr std::streamsize kBlockBytes = 256;
+constexpr size_t kBlockBytes = 256;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+using CScopedFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Runtime file streams that other processes may read and write meanwhile.
+CScopedFile OpenSharedStream(const std::string& name, const char* mode) {
+    return CScopedFile(_fsopen(name.c_str(), mode, _SH_DENYNO));
+}
 
 }  // namespace
 
 void CopyFileBytes(std::string source, std::string destination) {
-    // The default stream opens share the files deny-none, with msvcrt and the
-    // MSVC runtime alike.
-    std::ifstream in(source, std::ios::binary);
-    std::ofstream out(destination, std::ios::binary | std::ios::trunc);
-    char block[kBlockBytes];
-    // Testing for any failure rather than for end of file alone also ends the
-    // loop on a source that never opened or a read error, neither of which
-    // ever reaches end of file. A short last read still gets written.
-    while (in.good()) {
-        in.read(block, kBlockBytes);
-        out.write(block, in.gcount());
+    CScopedFile in = OpenSharedStream(source, "rb");
+    CScopedFile out = OpenSharedStream(destination, "wb");
+    if (!in) {
+        return;
     }
-    in.close();
-    out.close();
+    char block[kBlockBytes];
+    // Testing for a read error as well as for end of file ends the loop on a
+    // source that fails part-way, which never reaches end of file. A short
+    // last read still gets written.
+    while (!std::feof(in.get()) && !std::ferror(in.get())) {
+        const size_t read = std::fread(block, 1, kBlockBytes, in.get());
+        if (out) {
+            std::fwrite(block, 1, read, out.get());
+        }
+    }
+    in.reset();
+    out.reset();  // writes out what the stream still buffers
 }
