@@ -7,47 +7,24 @@
 #   QUORL_TEST_DISPLAY_NUMBER  Xvfb display number (default 87)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/ensure-packages.sh
+source scripts/common.sh
 
-build=${QUORL_BUILD_DIR:-build}
-cmake --preset mingw-cross -B "$build" >/dev/null
 # The fake client stands in for the mail client; it exists with the tests only.
 targets=(QuorlLaunch launch_floor launch_bench)
+cmake --preset mingw-cross -B "$build" >/dev/null
 cmake --build "$build" --target help | grep -q '^fake_client:' && targets+=(fake_client)
-cmake --build "$build" --target "${targets[@]}"
+configure_and_build "${targets[@]}"
 
-root=$PWD
 sample="$root/$build/bench-sample"
 app="$sample/app"
-rm -rf "$sample"
-mkdir -p "$app" "$sample/floor"
-cp "$build/bin/QuorlLaunch.exe" "$app/"
-for file in Quorl.exe sqlite3.dll log4cpp.dll mailcore2.dll libetpan.dll uchardet.dll \
-    Tolvane.dll ovank.dll; do
-    : >"$app/$file"
-done
 # The loader looks for the client one level up; any file will do under Wine,
 # whose restricted start fails before the client could run.
-if [ -f "$build/bin/fake_client.exe" ]; then
-    cp "$build/bin/fake_client.exe" "$sample/Quorl.exe"
-else
-    : >"$sample/Quorl.exe"
-fi
+lay_out_installation "$sample"
+mkdir -p "$sample/floor"
 cp "$build/bin/launch_floor.exe" "$sample/floor/"
 
 # The same display handling as the tests: a message box would need one.
-display_number=${QUORL_TEST_DISPLAY_NUMBER:-87}
-export QUORL_TEST_DISPLAY=":$display_number"
-started_xvfb=""
-if [ ! -S "/tmp/.X11-unix/X$display_number" ]; then
-    Xvfb "$QUORL_TEST_DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    started_xvfb=$!
-fi
-stop() {
-    WINEPREFIX="$root/$build/wineprefix" wineserver -k >/dev/null 2>&1 || true
-    [ -n "$started_xvfb" ] && kill "$started_xvfb" 2>/dev/null || true
-}
-trap stop EXIT
+start_display
 
 # wine-run.sh keeps one wineserver running for the whole run of the driver.
 "$root/cmake/wine-run.sh" "$root/$build/wineprefix" "$root/$build/bin/launch_bench.exe" \

@@ -4,24 +4,15 @@
 # the log: the first run installs and archives the update, the second finds none.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/ensure-packages.sh
+source scripts/common.sh
 
-build=${QUORL_BUILD_DIR:-build}
-cmake --preset mingw-cross -B "$build" >/dev/null
 # The client and the installer are the test suite's stand-ins.
-cmake --build "$build" --target QuorlLaunch fake_client fake_setup
+configure_and_build QuorlLaunch fake_client fake_setup
 
-root=$PWD
 sample="$root/$build/sample"
 app="$sample/app"
-rm -rf "$sample"
-mkdir -p "$app" "$sample/update"
-cp "$build/bin/QuorlLaunch.exe" "$app/"
-for file in Quorl.exe sqlite3.dll log4cpp.dll mailcore2.dll libetpan.dll uchardet.dll \
-    Tolvane.dll ovank.dll; do
-    : >"$app/$file"
-done
-cp "$build/bin/fake_client.exe" "$sample/Quorl.exe"
+lay_out_installation "$sample"
+mkdir -p "$sample/update"
 cp "$build/bin/fake_setup.exe" "$sample/update/setup.exe"
 export QUORL_SETUP_MS=500
 
@@ -46,6 +37,7 @@ run_launcher() {
     echo "the loader did not finish in time"
 }
 
+start_display
 echo "Sample installation: $app"
 echo "Pending update: $sample/update/setup.exe"
 echo

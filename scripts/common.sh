@@ -1,0 +1,54 @@
+# Shared by the README's commands and the benchmark; sourced from the
+# repository's top directory.
+
+scripts/ensure-packages.sh
+root=$PWD
+build=${QUORL_BUILD_DIR:-build}
+
+# configure_and_build [TARGET...]: the mingw-cross preset; every target when none is named.
+configure_and_build() {
+    cmake --preset mingw-cross -B "$build" >/dev/null
+    if [ $# -eq 0 ]; then
+        cmake --build "$build"
+    else
+        cmake --build "$build" --target "$@"
+    fi
+}
+
+# start_display: one Xvfb display for the run, so that message boxes are real
+# windows; it and the prefix's wineserver are stopped when the script ends.
+start_display() {
+    local number=${QUORL_TEST_DISPLAY_NUMBER:-87}
+    export QUORL_TEST_DISPLAY=":$number"
+    started_xvfb=""
+    if [ ! -S "/tmp/.X11-unix/X$number" ]; then
+        Xvfb "$QUORL_TEST_DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        started_xvfb=$!
+    fi
+    trap stop_display EXIT
+}
+
+stop_display() {
+    WINEPREFIX="$root/$build/wineprefix" wineserver -k >/dev/null 2>&1 || true
+    if [ -n "$started_xvfb" ]; then
+        kill "$started_xvfb" 2>/dev/null || true
+    fi
+}
+
+# lay_out_installation ROOT: ROOT/app holds the launcher and the required
+# files, ROOT/Quorl.exe is the stand-in client (or an empty file without it).
+lay_out_installation() {
+    local sample=$1 file
+    rm -rf "$sample"
+    mkdir -p "$sample/app"
+    cp "$build/bin/QuorlLaunch.exe" "$sample/app/"
+    for file in Quorl.exe sqlite3.dll log4cpp.dll mailcore2.dll libetpan.dll uchardet.dll \
+        Tolvane.dll ovank.dll; do
+        : >"$sample/app/$file"
+    done
+    if [ -f "$build/bin/fake_client.exe" ]; then
+        cp "$build/bin/fake_client.exe" "$sample/Quorl.exe"
+    else
+        : >"$sample/Quorl.exe"
+    fi
+}
