@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <string>
 
 #include "fileutil/file_copy.h"
 #include "fileutil/scoped_handle.h"
@@ -29,8 +30,10 @@ void Log(const char* message) {
     CSimpleLogger::GetInstance()->Log(message);
 }
 
-// Quotes by the rules that the runtime's command-line splitting undoes:
-// backslashes are literal unless they precede a double quote.
+// An empty argument, or one with a blank, a tab or a double quote, would be
+// lost or split on its way to the loader; it is quoted by the rules that the
+// runtime's command-line splitting undoes (backslashes are literal unless they
+// precede a double quote). Any other argument passes as it is.
 std::wstring QuoteArgument(const std::wstring& argument) {
     if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
         return argument;
@@ -67,8 +70,7 @@ bool AcquireBuildLock(HANDLE mutex) {
     return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
 }
 
-}  // namespace
-
+// The launcher's first two arguments (default "1" and "0"), then "  loader".
 std::wstring BuildLoaderParameters(int argc, char* argv[]) {
     std::wstring parameters =
         argc < 2 ? kDefaultArgument1 : QuoteArgument(StringToWString(argv[1]));
@@ -77,6 +79,8 @@ std::wstring BuildLoaderParameters(int argc, char* argv[]) {
     parameters += kModeMarker;
     return parameters;
 }
+
+}  // namespace
 
 void RunLauncher(int argc, char* argv[]) {
     Log("start Quorl Launch...");
