@@ -80,9 +80,11 @@ CSimpleLogger* CSimpleLogger::GetInstance() {
 
 CSimpleLogger::CSimpleLogger() {
     RemoveOversizedLog();
-    m_file.Reset(::CreateFileA(kLogPath, GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Others may read and append meanwhile, but not delete: a process that
+    // found the log oversized would otherwise take it away from under a
+    // process still writing to it, and those lines would be lost.
+    m_file.Reset(::CreateFileA(kLogPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 CSimpleLogger::~CSimpleLogger() = default;

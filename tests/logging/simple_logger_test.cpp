@@ -96,6 +96,32 @@ TEST_F(SimpleLoggerTest, LogLargerThanOneMebibyteIsDiscardedAtTheNextStart) {
     EXPECT_EQ("new 1", lines[0].substr(kStampLength));
 }
 
+TEST_F(SimpleLoggerTest, LogThatGrowsPastTheLimitIsNotDeletedFromUnderAWriter) {
+    test::WriteFileBytes(LogPath(), std::string(1048570, 'x'));
+    test::CChildProcess writer(
+        test::QuoteArgument(test::ProgramPath(L"log_writer.exe")) + L" lines long 20000",
+        m_dir.Path());
+    ASSERT_TRUE(writer.Started());
+    while (test::ReadFileBytes(LogPath()).size() <= 1048576) {
+        ASSERT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(writer.Handle(), 0));
+        ::Sleep(1);
+    }
+    // A second process now finds the log oversized while the first still writes.
+    ASSERT_TRUE(RunWriter(L"lines late 1").finished);
+    ASSERT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(writer.Handle(), 0))
+        << "the first writer ended too soon for the test to mean anything";
+    ASSERT_TRUE(writer.Wait(60000).finished);
+
+    const std::string text = LogText();
+    ASSERT_GT(text.size(), 1048570u) << "the log was deleted";
+    EXPECT_TRUE(text.compare(0, 1048570, std::string(1048570, 'x')) == 0)
+        << "the log was cut back";
+    const std::vector<std::string> lines = test::SplitCrLfLines(text.substr(1048570));
+    EXPECT_EQ(20001u, lines.size());
+    EXPECT_NE(std::string::npos, text.find("]:late 1\r\n"));
+    EXPECT_NE(std::string::npos, text.find("]:long 20000\r\n"));
+}
+
 TEST_F(SimpleLoggerTest, WithoutLogsDirectoryLinesGoToStandardOutputOnly) {
     test::CTempDir bare;
     const test::ProcessResult result = test::RunProcess(
