@@ -23,14 +23,7 @@ mkdir -p "$(dirname "$prefix")"
 exec 9>"$prefix.lock"
 flock 9
 
-display_number=${DISPLAY#:}
-if [ ! -S "/tmp/.X11-unix/X$display_number" ]; then
-    setsid Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 < /dev/null &
-    for _ in $(seq 1 100); do
-        [ -S "/tmp/.X11-unix/X$display_number" ] && break
-        sleep 0.05
-    done
-fi
+"$(dirname "$0")/ensure-display.sh" "${DISPLAY#:}" >/dev/null
 
 if [ ! -f "$prefix/.quorl-ready" ]; then
     "$wine" wineboot -i >/dev/null 2>&1

@@ -20,11 +20,7 @@ configure_and_build() {
 start_display() {
     local number=${QUORL_TEST_DISPLAY_NUMBER:-87}
     export QUORL_TEST_DISPLAY=":$number"
-    started_xvfb=""
-    if [ ! -S "/tmp/.X11-unix/X$number" ]; then
-        Xvfb "$QUORL_TEST_DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-        started_xvfb=$!
-    fi
+    started_xvfb=$(cmake/ensure-display.sh "$number")
     trap stop_display EXIT
 }
 
