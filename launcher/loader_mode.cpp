@@ -10,6 +10,7 @@
 #include "fileutil/find_files.h"
 #include "fileutil/path_util.h"
 #include "fileutil/text_convert.h"
+#include "launcher/error_message.h"
 #include "logging/simple_logger.h"
 #include "process/client_probe.h"
 #include "process/restricted_process.h"
@@ -26,7 +27,6 @@ const wchar_t kClientPattern[] = L"*quorl*.exe";
 constexpr int kSearchDepth = 1;
 const wchar_t kClientPathForMessage[] = L"..\\Quorl.exe";
 const wchar_t kClientMissingFormat[] = L"找不到%ls, 请重新安装!";
-const wchar_t kErrorCaption[] = L"错误";
 
 void Log(const char* message) {
     CSimpleLogger::GetInstance()->Log(message);
@@ -80,7 +80,7 @@ void InstallPendingUpdate() {
 void ShowClientMissingMessage() {
     wchar_t message[256] = {};
     ::wsprintfW(message, kClientMissingFormat, kClientPathForMessage);
-    ::MessageBoxW(nullptr, message, kErrorCaption, MB_ICONERROR);
+    ShowErrorMessage(message);
 }
 
 void StartClient(const std::wstring& clientPath) {

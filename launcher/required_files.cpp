@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fileutil/path_util.h"
+#include "launcher/error_message.h"
 #include "logging/simple_logger.h"
 
 namespace {
@@ -17,7 +18,6 @@ const char* const kRequiredFiles[] = {
 
 const wchar_t kRequiredFilesText[] =
     L"必要的文件没有找到，可能被安全软件删除！\n请重新安装，并在安全软件中添加信任!";
-const wchar_t kErrorCaption[] = L"错误";
 
 void LogMissingFile(const char* name) {
     char message[256];
@@ -40,5 +40,5 @@ int CheckRequiredFiles() {
 }
 
 void ShowRequiredFilesMessage() {
-    ::MessageBoxW(nullptr, kRequiredFilesText, kErrorCaption, MB_ICONERROR);
+    ShowErrorMessage(kRequiredFilesText);
 }
