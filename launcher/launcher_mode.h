@@ -2,4 +2,3 @@
 
 // Copies QuorlLaunch.exe to QuorlLoader.exe and starts the copy in loader mode.
 void RunLauncher(int argc, char* argv[]);
-

@@ -1,7 +1,5 @@
 #include "launcher/required_files.h"
 
-#include <windows.h>
-
 #include <cstdio>
 #include <cstring>
 
