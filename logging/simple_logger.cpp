@@ -83,8 +83,8 @@ CSimpleLogger::CSimpleLogger() {
     // Others may read and append meanwhile, but not delete: a process that
     // found the log oversized would otherwise take it away from under a
     // process still writing to it, and those lines would be lost.
-    m_file.Reset(::CreateFileA(kLogPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    m_file.Reset(::CreateFileA(kLogPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 CSimpleLogger::~CSimpleLogger() = default;

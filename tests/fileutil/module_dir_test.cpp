@@ -27,7 +27,9 @@ TEST(ModuleDirTest, SetCurrentDirToModuleDirMovesTheWorkingDirectory) {
     EXPECT_EQ(test::ProgramDir(), current);
 }
 
-TEST(WideToAnsiTest, EmptyTextGivesEmptyText) { EXPECT_EQ("", WideToAnsi(L"")); }
+TEST(WideToAnsiTest, EmptyTextGivesEmptyText) {
+    EXPECT_EQ("", WideToAnsi(L""));
+}
 
 TEST(WideToAnsiTest, CharacterOutsideTheCodePageBecomesItsDefaultCharacter) {
     ASSERT_EQ(1252u, ::GetACP()) << "the test expects the prefix's Western code page";

@@ -31,8 +31,12 @@ int RunWith(std::vector<std::string> arguments) {
 
 }  // namespace
 
-void RunLauncher(int argc, char* argv[]) { Record("launcher", argc, argv); }
-void RunLoader(int argc, char* argv[]) { Record("loader", argc, argv); }
+void RunLauncher(int argc, char* argv[]) {
+    Record("launcher", argc, argv);
+}
+void RunLoader(int argc, char* argv[]) {
+    Record("loader", argc, argv);
+}
 
 namespace {
 

@@ -114,8 +114,7 @@ TEST_F(SimpleLoggerTest, LogThatGrowsPastTheLimitIsNotDeletedFromUnderAWriter) {
 
     const std::string text = LogText();
     ASSERT_GT(text.size(), 1048570u) << "the log was deleted";
-    EXPECT_TRUE(text.compare(0, 1048570, std::string(1048570, 'x')) == 0)
-        << "the log was cut back";
+    EXPECT_TRUE(text.compare(0, 1048570, std::string(1048570, 'x')) == 0) << "the log was cut back";
     const std::vector<std::string> lines = test::SplitCrLfLines(text.substr(1048570));
     EXPECT_EQ(20001u, lines.size());
     EXPECT_NE(std::string::npos, text.find("]:late 1\r\n"));
