@@ -42,11 +42,14 @@ DWORD DelayFromArgument(const char* argument) {
 // releases it then, however the loader ends.
 bool BecomeTheOnlyLoader() {
     const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kLoaderMutexName);
-    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS) {
         ::CloseHandle(mutex);
         return false;
     }
-    return true;
+    // A loader running with more rights than ours may deny us its mutex; the
+    // refusal still proves that it runs.
+    return !(mutex == nullptr && error == ERROR_ACCESS_DENIED);
 }
 
 void ArchiveInstaller() {

@@ -8,49 +8,14 @@ namespace {
 
 const wchar_t kClientMutex[] = L"__Quorl_Mutex__50051";
 
-std::wstring UniqueName(const wchar_t* what) {
-    static int counter = 0;
-    return std::wstring(L"quorl-probe-test-") + what + L"-" +
-           std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
-}
-
 // Whether a mutex of that name exists, asked without creating one.
 bool MutexExists(const wchar_t* name) {
     const CScopedKernelHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, name));
     return mutex.IsValid() || ::GetLastError() == ERROR_ACCESS_DENIED;
 }
 
-// mutex_holder in another process, holding the mutex until Quit().
-class CMutexHolder {
-public:
-    CMutexHolder(const std::wstring& name, bool deny)
-        : m_readyName(UniqueName(L"ready")),
-          m_quitName(UniqueName(L"quit")),
-          m_ready(::CreateEventW(nullptr, TRUE, FALSE, m_readyName.c_str())),
-          m_quit(::CreateEventW(nullptr, TRUE, FALSE, m_quitName.c_str())),
-          m_child(test::QuoteArgument(test::ProgramPath(L"mutex_holder.exe")) + L" " +
-                      test::QuoteArgument(name) + (deny ? L" --deny" : L"") + L" --ready " +
-                      m_readyName + L" --quit " + m_quitName + L" --ms 60000",
-                  L"") {}
-
-    bool WaitUntilHeld() {
-        return m_child.Started() && ::WaitForSingleObject(m_ready.Get(), 20000) == WAIT_OBJECT_0;
-    }
-    test::ProcessResult Quit() {
-        ::SetEvent(m_quit.Get());
-        return m_child.Wait(20000);
-    }
-
-private:
-    std::wstring m_readyName;
-    std::wstring m_quitName;
-    CScopedKernelHandle m_ready;
-    CScopedKernelHandle m_quit;
-    test::CChildProcess m_child;
-};
-
 TEST(IsClientRunning, SeesTheClientMutexOfAnotherProcessAndLeavesItHeld) {
-    CMutexHolder client(kClientMutex, false);
+    test::CMutexHolder client(kClientMutex, false);
     ASSERT_TRUE(client.WaitUntilHeld());
 
     EXPECT_TRUE(IsClientRunning(L"50051"));
@@ -71,7 +36,7 @@ TEST(IsClientRunning, FindsNothingTwiceAndLeavesNothingBehind) {
 }
 
 TEST(IsClientRunning, CountsAMutexItMayNotOpenAsARunningClient) {
-    CMutexHolder client(kClientMutex, true);
+    test::CMutexHolder client(kClientMutex, true);
     ASSERT_TRUE(client.WaitUntilHeld());
     {
         const CScopedKernelHandle opened(::CreateMutexW(nullptr, FALSE, kClientMutex));

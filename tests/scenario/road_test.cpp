@@ -118,6 +118,19 @@ TEST(LoaderRoad, SecondLoaderEndsWhileTheFirstHoldsTheLoaderMutex) {
               install.LogMessages());
 }
 
+TEST(LoaderRoad, SecondLoaderEndsWhenTheFirstDeniesItTheLoaderMutex) {
+    test::CInstallation install;
+    // As a loader started with more rights than this one would.
+    test::CMutexHolder firstLoader(L"QuorlLoader.exe", true);
+    ASSERT_TRUE(firstLoader.WaitUntilHeld());
+    const test::ProcessResult result = install.RunLauncher(kLoaderArguments);
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ((Lines{install.DirectoryLine(), "Quorl loader already runing! exit"}),
+              install.LogMessages());
+    EXPECT_TRUE(firstLoader.Quit().finished);
+}
+
 // The loader's command line, read while it waits on the client-missing box,
 // which is then closed. Empty when no single loader could be found.
 std::wstring LoaderCommandLine(const std::wstring& launcherArguments) {

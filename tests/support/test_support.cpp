@@ -178,6 +178,35 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& wo
     return child.Wait(timeoutMs);
 }
 
+namespace {
+
+std::wstring UniqueEventName(const wchar_t* what) {
+    static int counter = 0;
+    return std::wstring(L"quorl-test-") + what + L"-" + std::to_wstring(::GetCurrentProcessId()) +
+           L"-" + std::to_wstring(++counter);
+}
+
+}  // namespace
+
+CMutexHolder::CMutexHolder(const std::wstring& name, bool deny)
+    : m_readyName(UniqueEventName(L"ready")),
+      m_quitName(UniqueEventName(L"quit")),
+      m_ready(::CreateEventW(nullptr, TRUE, FALSE, m_readyName.c_str())),
+      m_quit(::CreateEventW(nullptr, TRUE, FALSE, m_quitName.c_str())),
+      m_child(QuoteArgument(ProgramPath(L"mutex_holder.exe")) + L" " + QuoteArgument(name) +
+                  (deny ? L" --deny" : L"") + L" --ready " + m_readyName + L" --quit " +
+                  m_quitName + L" --ms 60000",
+              L"") {}
+
+bool CMutexHolder::WaitUntilHeld() {
+    return m_child.Started() && ::WaitForSingleObject(m_ready.Get(), 20000) == WAIT_OBJECT_0;
+}
+
+ProcessResult CMutexHolder::Quit() {
+    ::SetEvent(m_quit.Get());
+    return m_child.Wait(20000);
+}
+
 std::map<std::string, std::string> ReadRecord(const std::wstring& path) {
     std::map<std::string, std::string> record;
     for (const std::string& line : SplitCrLfLines(ReadFileBytes(path))) {

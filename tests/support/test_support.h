@@ -79,6 +79,22 @@ private:
     CScopedKernelHandle m_process;
 };
 
+// mutex_holder.exe in another process, holding a named mutex until Quit();
+// with `deny`, under a DACL that lets nobody else open it.
+class CMutexHolder {
+public:
+    CMutexHolder(const std::wstring& name, bool deny);
+    bool WaitUntilHeld();
+    ProcessResult Quit();
+
+private:
+    std::wstring m_readyName;
+    std::wstring m_quitName;
+    CScopedKernelHandle m_ready;
+    CScopedKernelHandle m_quit;
+    CChildProcess m_child;
+};
+
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workDir,
                          DWORD timeoutMs = 30000);
 
