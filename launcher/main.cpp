@@ -13,8 +13,15 @@ namespace {
 // Windows looks for a DLL outside its KnownDLLs list in the application's
 // directory first. A per-user installation leaves that directory writable by
 // the user, and the launcher may run elevated, so nothing may load from there.
+// Looked up rather than imported: Windows 7 has it only with update KB2533623.
 void LoadDllsFromSystem32Only() {
-    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    const auto setDefaultDllDirectories =
+        reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(
+            ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDefaultDllDirectories != nullptr) {
+        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
 }
 
 }  // namespace
