@@ -74,6 +74,13 @@ Calls Without(Calls calls, const Calls& leftOut) {
     return calls;
 }
 
+// The same calls, with the process created under our own environment.
+Calls WithoutEnvironmentBlock(Calls calls) {
+    std::replace(calls.begin(), calls.end(), CreateProcessCall("..\\Quorl.exe", "0x430", "block"),
+                 CreateProcessCall("..\\Quorl.exe", "0x30", "null"));
+    return calls;
+}
+
 TEST(StartRestrictedProcess, StartsUnderTheTokenWithTheUserEnvironmentAndReleasesEverything) {
     EXPECT_TRUE(StartWith({}));
     EXPECT_EQ(fake::Calls(), SuccessfulLaunch());
@@ -109,32 +116,16 @@ TEST(StartRestrictedProcess, FallsBackToOurEnvironmentWithoutAnEnvironmentBlock)
     fake::Script noBlock;
     noBlock.createBlockFails = true;
     EXPECT_TRUE(StartWith(noBlock));
-    const Calls withoutBlock = {kCreateLevel,
-                                kComputeToken,
-                                kCloseLevel,
-                                kAllocateSid,
-                                kSetLabel,
-                                kFreeSid,
-                                kLoadUserEnv,
-                                kGetCreateBlock,
-                                kGetDestroyBlock,
-                                kCreateBlock,
-                                CreateProcessCall("..\\Quorl.exe", "0x30", "null"),
-                                kCloseProcess,
-                                kCloseThread,
-                                kFreeUserEnv,
-                                kCloseToken};
+    const Calls withoutBlock =
+        WithoutEnvironmentBlock(Without(SuccessfulLaunch(), {kDestroyBlock}));
     EXPECT_EQ(fake::Calls(), withoutBlock);
 
     fake::Script noUserEnv;
     noUserEnv.loadUserEnvFails = true;
     EXPECT_TRUE(StartWith(noUserEnv));
-    const Calls withoutUserEnv = {kCreateLevel,  kComputeToken,
-                                  kCloseLevel,   kAllocateSid,
-                                  kSetLabel,     kFreeSid,
-                                  kLoadUserEnv,  CreateProcessCall("..\\Quorl.exe", "0x30", "null"),
-                                  kCloseProcess, kCloseThread,
-                                  kCloseToken};
+    const Calls withoutUserEnv = WithoutEnvironmentBlock(
+        Without(SuccessfulLaunch(),
+                {kGetCreateBlock, kGetDestroyBlock, kCreateBlock, kDestroyBlock, kFreeUserEnv}));
     EXPECT_EQ(fake::Calls(), withoutUserEnv);
 }
 

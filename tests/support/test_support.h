@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fileutil/scoped_handle.h"
+#include "tests/support/utf8.h"
 
 namespace test {
 
@@ -115,9 +116,5 @@ std::wstring CommandLineOf(DWORD processId);
 
 // Splits a command line into arguments as CommandLineToArgvW does.
 std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine);
-
-// UTF-16 <-> UTF-8, for assertions on paths.
-std::string ToUtf8(const std::wstring& text);
-std::wstring FromUtf8(const std::string& text);
 
 }  // namespace test
