@@ -91,8 +91,15 @@ void StartClient(const std::wstring& clientPath) {
     // Quoted, so that a blank in the path cannot make Windows try a shorter
     // program name first.
     std::wstring commandLine = L"\"" + clientPath + L"\"";
-    if (!StartRestrictedProcess(&commandLine[0])) {
-        Log("exec Quorl.exe failed!");
+    switch (StartRestrictedProcess(&commandLine[0])) {
+        case RestrictedStart::kSaferToken:
+            break;
+        case RestrictedStart::kRestrictedToken:
+            Log("exec Quorl.exe with a restricted token");
+            break;
+        case RestrictedStart::kNotStarted:
+            Log("exec Quorl.exe failed!");
+            break;
     }
 }
 

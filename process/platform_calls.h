@@ -14,11 +14,13 @@ namespace platform {
 using ::AllocateAndInitializeSid;
 using ::CloseHandle;
 using ::CreateProcessAsUserW;
+using ::CreateRestrictedToken;
 using ::FreeLibrary;
 using ::FreeSid;
 using ::GetLengthSid;
 using ::GetProcAddress;
 using ::LoadLibraryExW;
+using ::OpenProcessToken;
 using ::SaferCloseLevel;
 using ::SaferComputeTokenFromLevel;
 using ::SaferCreateLevel;

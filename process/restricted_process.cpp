@@ -2,6 +2,8 @@
 
 #include <userenv.h>
 
+#include <string>
+
 #include "fileutil/scoped_handle.h"
 #include "process/platform_calls.h"
 
@@ -49,15 +51,31 @@ Function GetUserEnvFunction(HMODULE module, const char* name) {
         reinterpret_cast<void (*)()>(platform::GetProcAddress(module, name)));
 }
 
-// The user's environment block for a token. userenv.dll is not a KnownDLL, so
-// it is loaded from System32 only and only now: a planted copy beside the
-// executable is never picked up. Without the library or the block, Block() is
-// null and the child gets our own environment.
+// userenv.dll is not a KnownDLL, so it is loaded from System32 only and only
+// now: a planted copy beside the executable is never picked up. Windows 7
+// without update KB2533623 refuses the search flag; the full path of the
+// system directory keeps to System32 there.
+HMODULE LoadUserEnvFromSystem32() {
+    const HMODULE module =
+        platform::LoadLibraryExW(L"userenv.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module != nullptr || ::GetLastError() != ERROR_INVALID_PARAMETER) {
+        return module;
+    }
+    wchar_t systemDir[MAX_PATH + 1] = {};
+    const UINT length = ::GetSystemDirectoryW(systemDir, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return nullptr;
+    }
+    const std::wstring path = std::wstring(systemDir, length) + L"\\userenv.dll";
+    // With the full path, the library's own imports are looked for beside it.
+    return platform::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// The user's environment block for a token. Without the library or the
+// block, Block() is null and the child gets our own environment.
 class CEnvironmentBlock {
 public:
-    explicit CEnvironmentBlock(HANDLE token)
-        : m_userEnv(
-              platform::LoadLibraryExW(L"userenv.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    explicit CEnvironmentBlock(HANDLE token) : m_userEnv(LoadUserEnvFromSystem32()) {
         if (!m_userEnv.IsValid()) {
             return;
         }
@@ -103,23 +121,55 @@ CScopedToken ComputeNormalUserToken() {
     return CScopedToken(token);
 }
 
+// Administrators, S-1-5-32-544.
+CScopedSid AllocateAdministratorsSid() {
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID sid = nullptr;
+    if (!platform::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                            DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &sid)) {
+        return CScopedSid();
+    }
+    return CScopedSid(sid);
+}
+
+// What the Safer normal-user level computes, made by hand: our own token with
+// Administrators for deny only and no privilege but change-notify. A restricted
+// form of our own token needs no privilege to start a process with.
+CScopedToken MakeRestrictedToken() {
+    // The new token's handle has the access asked for here: what process
+    // creation, the environment block and the integrity label need.
+    const DWORD access = TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_IMPERSONATE |
+                         TOKEN_ADJUST_DEFAULT;
+    HANDLE rawOwn = nullptr;
+    if (!platform::OpenProcessToken(::GetCurrentProcess(), access, &rawOwn)) {
+        return CScopedToken();
+    }
+    const CScopedToken own(rawOwn);
+    const CScopedSid administrators = AllocateAdministratorsSid();
+    if (!administrators.IsValid()) {
+        return CScopedToken();
+    }
+    SID_AND_ATTRIBUTES denyOnly = {administrators.Get(), 0};
+    HANDLE restricted = nullptr;
+    if (!platform::CreateRestrictedToken(own.Get(), DISABLE_MAX_PRIVILEGE, 1, &denyOnly, 0, nullptr,
+                                         0, nullptr, &restricted)) {
+        return CScopedToken();
+    }
+    return CScopedToken(restricted);
+}
+
 void CloseChildHandles(const PROCESS_INFORMATION& child) {
     platform::CloseHandle(child.hProcess);
     platform::CloseHandle(child.hThread);
 }
 
-}  // namespace
+// Starts the command line under the token, labelled medium integrity first.
+bool StartUnderToken(HANDLE token, wchar_t* commandLine) {
+    // Without the label the token still starts the client, only at the
+    // integrity level it was made with.
+    SetMediumIntegrity(token);
 
-bool StartRestrictedProcess(wchar_t* commandLine) {
-    const CScopedToken token = ComputeNormalUserToken();
-    if (!token.IsValid()) {
-        return false;
-    }
-    // Without the label the Safer token still starts the client, only at the
-    // integrity level it was computed with.
-    SetMediumIntegrity(token.Get());
-
-    const CEnvironmentBlock environment(token.Get());
+    const CEnvironmentBlock environment(token);
     const DWORD creationFlags =
         environment.Block() != nullptr
             ? CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE
@@ -133,12 +183,30 @@ bool StartRestrictedProcess(wchar_t* commandLine) {
     // A relative current directory is resolved against our working directory,
     // which start-up made the launcher's own directory.
     const BOOL created = platform::CreateProcessAsUserW(
-        token.Get(), nullptr, commandLine, nullptr, nullptr, FALSE, creationFlags,
-        environment.Block(), L"..\\", &startup, &child);
+        token, nullptr, commandLine, nullptr, nullptr, FALSE, creationFlags, environment.Block(),
+        L"..\\", &startup, &child);
     if (created) {
         CloseChildHandles(child);
     }
     return created != FALSE;
+}
+
+}  // namespace
+
+RestrictedStart StartRestrictedProcess(wchar_t* commandLine) {
+    {
+        // Released before the fallback is made: Wine's Safer stub, for one,
+        // hands back a token that no process can be created with.
+        const CScopedToken safer = ComputeNormalUserToken();
+        if (safer.IsValid() && StartUnderToken(safer.Get(), commandLine)) {
+            return RestrictedStart::kSaferToken;
+        }
+    }
+    const CScopedToken restricted = MakeRestrictedToken();
+    if (restricted.IsValid() && StartUnderToken(restricted.Get(), commandLine)) {
+        return RestrictedStart::kRestrictedToken;
+    }
+    return RestrictedStart::kNotStarted;
 }
 
 bool SetMediumIntegrity(HANDLE token) {

@@ -2,11 +2,20 @@
 
 #include <windows.h>
 
-// Starts the command line under the Safer normal-user token lowered to medium
-// integrity, on the interactive desktop, with "..\" as its working directory.
-// The buffer must be writable: process creation may change it. True when the
-// process was created; no handle to it is kept.
-bool StartRestrictedProcess(wchar_t* commandLine);
+// Which token a restricted start used, or that none could start the program.
+enum class RestrictedStart {
+    kNotStarted,
+    kSaferToken,       // the Safer normal-user token
+    kRestrictedToken,  // our own token with Administrators deny-only and no privileges
+};
+
+// Starts the command line with reduced rights, on the interactive desktop,
+// with "..\" as its working directory: under the Safer normal-user token, or,
+// where Safer yields no token that a process can be created with, under a
+// restricted copy of our own token. Both are labelled medium integrity. Never
+// starts the program unrestricted. The buffer must be writable: process
+// creation may change it. No handle to the process is kept.
+RestrictedStart StartRestrictedProcess(wchar_t* commandLine);
 
 // Labels the token medium integrity (S-1-16-8192). The caller keeps the token.
 bool SetMediumIntegrity(HANDLE token);

@@ -1,22 +1,33 @@
 #include "fake_platform_calls.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <sstream>
+#include <utility>
 
 namespace {
 
 fake::Script g_script;
 std::vector<std::string> g_calls;
-std::map<const void*, std::string> g_handleNames;
+std::map<const void*, std::string> g_names;
+std::vector<std::pair<const void*, std::string>> g_held;
+std::vector<std::string> g_badReleases;
+std::vector<std::string> g_processTokens;
 
 // Handle values handed out when the calls are not real.
-const auto kFakeLevel = reinterpret_cast<SAFER_LEVEL_HANDLE>(std::uintptr_t{0x1001});
-const auto kFakeToken = reinterpret_cast<HANDLE>(std::uintptr_t{0x1002});
-const auto kFakeModule = reinterpret_cast<HMODULE>(std::uintptr_t{0x1003});
-const auto kFakeBlock = reinterpret_cast<void*>(std::uintptr_t{0x1004});
-const auto kFakeProcess = reinterpret_cast<HANDLE>(std::uintptr_t{0x1005});
-const auto kFakeThread = reinterpret_cast<HANDLE>(std::uintptr_t{0x1006});
+template <typename Handle>
+Handle FakeHandle(std::uintptr_t value) {
+    return reinterpret_cast<Handle>(value);
+}
+const auto kFakeLevel = FakeHandle<SAFER_LEVEL_HANDLE>(0x1001);
+const auto kFakeSaferToken = FakeHandle<HANDLE>(0x1002);
+const auto kFakeModule = FakeHandle<HMODULE>(0x1003);
+const auto kFakeBlock = FakeHandle<void*>(0x1004);
+const auto kFakeProcess = FakeHandle<HANDLE>(0x1005);
+const auto kFakeThread = FakeHandle<HANDLE>(0x1006);
+const auto kFakeOwnToken = FakeHandle<HANDLE>(0x1007);
+const auto kFakeRestrictedToken = FakeHandle<HANDLE>(0x1008);
 
 using CreateEnvironmentBlockFn = BOOL(WINAPI*)(LPVOID*, HANDLE, BOOL);
 using DestroyEnvironmentBlockFn = BOOL(WINAPI*)(LPVOID);
@@ -27,21 +38,35 @@ void Record(const std::string& call) {
     g_calls.push_back(call);
 }
 
-void Name(const void* handle, const char* name) {
-    g_handleNames[handle] = name;
+void Acquire(const void* handle, const char* name) {
+    g_names[handle] = name;
+    g_held.emplace_back(handle, name);
 }
 
 std::string NameOf(const void* handle) {
     if (handle == nullptr) {
         return "null";
     }
-    const auto found = g_handleNames.find(handle);
-    if (found != g_handleNames.end()) {
+    if (handle == ::GetCurrentProcess()) {
+        return "self";
+    }
+    const auto found = g_names.find(handle);
+    if (found != g_names.end()) {
         return found->second;
     }
     std::ostringstream unknown;
     unknown << "unknown " << handle;
     return unknown.str();
+}
+
+void Release(const void* handle) {
+    const auto held = std::find_if(g_held.begin(), g_held.end(),
+                                   [handle](const auto& entry) { return entry.first == handle; });
+    if (held == g_held.end()) {
+        g_badReleases.push_back("released unheld " + NameOf(handle));
+    } else {
+        g_held.erase(held);
+    }
 }
 
 std::string Narrow(const wchar_t* text) {
@@ -86,29 +111,20 @@ BOOL WINAPI RecordingCreateEnvironmentBlock(LPVOID* block, HANDLE token, BOOL in
     if (g_script.createBlockFails) {
         return FALSE;
     }
-    if (g_script.realCalls) {
-        const BOOL created = g_realCreateBlock(block, token, inherit);
-        Name(*block, "block");
-        return created;
+    const BOOL created = g_script.realCalls ? g_realCreateBlock(block, token, inherit) : TRUE;
+    if (!g_script.realCalls) {
+        *block = kFakeBlock;
     }
-    *block = kFakeBlock;
-    return TRUE;
+    if (created) {
+        Acquire(*block, "block");
+    }
+    return created;
 }
 
 BOOL WINAPI RecordingDestroyEnvironmentBlock(LPVOID block) {
     Record("DestroyEnvironmentBlock(" + NameOf(block) + ")");
+    Release(block);
     return g_script.realCalls ? g_realDestroyBlock(block) : TRUE;
-}
-
-HANDLE DuplicateOwnTokenAsPrimary() {
-    HANDLE own = nullptr;
-    HANDLE primary = nullptr;
-    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &own)) {
-        ::DuplicateTokenEx(own, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary,
-                           &primary);
-        ::CloseHandle(own);
-    }
-    return primary;
 }
 
 }  // namespace
@@ -118,15 +134,26 @@ namespace fake {
 void Start(const Script& script) {
     g_script = script;
     g_calls.clear();
-    g_handleNames.clear();
-    if (!script.realCalls) {
-        g_handleNames = {{kFakeLevel, "level"}, {kFakeToken, "token"},     {kFakeModule, "userenv"},
-                         {kFakeBlock, "block"}, {kFakeProcess, "process"}, {kFakeThread, "thread"}};
-    }
+    g_names.clear();
+    g_held.clear();
+    g_badReleases.clear();
+    g_processTokens.clear();
 }
 
 const std::vector<std::string>& Calls() {
     return g_calls;
+}
+
+std::vector<std::string> Unreleased() {
+    std::vector<std::string> names = g_badReleases;
+    for (const auto& held : g_held) {
+        names.push_back(held.second);
+    }
+    return names;
+}
+
+const std::vector<std::string>& ProcessTokens() {
+    return g_processTokens;
 }
 
 }  // namespace fake
@@ -142,13 +169,16 @@ BOOL SaferCreateLevel(DWORD scopeId, DWORD levelId, DWORD openFlags, SAFER_LEVEL
         *level = kFakeLevel;
         return FALSE;
     }
-    if (g_script.realCalls) {
-        const BOOL created = ::SaferCreateLevel(scopeId, levelId, openFlags, level, reserved);
-        Name(*level, "level");
-        return created;
+    const BOOL created = g_script.realCalls
+                             ? ::SaferCreateLevel(scopeId, levelId, openFlags, level, reserved)
+                             : TRUE;
+    if (!g_script.realCalls) {
+        *level = kFakeLevel;
     }
-    *level = kFakeLevel;
-    return TRUE;
+    if (created) {
+        Acquire(*level, "level");
+    }
+    return created;
 }
 
 BOOL SaferComputeTokenFromLevel(SAFER_LEVEL_HANDLE level, HANDLE inToken, PHANDLE outToken,
@@ -156,17 +186,69 @@ BOOL SaferComputeTokenFromLevel(SAFER_LEVEL_HANDLE level, HANDLE inToken, PHANDL
     Record("SaferComputeTokenFromLevel(" + NameOf(level) + ", in=" + NameOf(inToken) +
            ", flags=" + std::to_string(flags) + ", reserved=" + NameOf(reserved) + ")");
     if (g_script.computeTokenFails) {
-        *outToken = kFakeToken;
+        *outToken = kFakeSaferToken;
         return FALSE;
     }
-    *outToken = g_script.realCalls ? DuplicateOwnTokenAsPrimary() : kFakeToken;
-    Name(*outToken, "token");
-    return *outToken != nullptr;
+    const BOOL computed =
+        g_script.realCalls ? ::SaferComputeTokenFromLevel(level, inToken, outToken, flags, reserved)
+                           : TRUE;
+    if (!g_script.realCalls) {
+        *outToken = kFakeSaferToken;
+    }
+    if (computed) {
+        Acquire(*outToken, "safer token");
+    }
+    return computed;
 }
 
 BOOL SaferCloseLevel(SAFER_LEVEL_HANDLE level) {
     Record("SaferCloseLevel(" + NameOf(level) + ")");
+    Release(level);
     return g_script.realCalls ? ::SaferCloseLevel(level) : TRUE;
+}
+
+BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
+    Record("OpenProcessToken(" + NameOf(process) + ", access=" + Hex(access) + ")");
+    if (g_script.openTokenFails) {
+        return FALSE;
+    }
+    const BOOL opened = g_script.realCalls ? ::OpenProcessToken(process, access, token) : TRUE;
+    if (!g_script.realCalls) {
+        *token = kFakeOwnToken;
+    }
+    if (opened) {
+        Acquire(*token, "own token");
+    }
+    return opened;
+}
+
+BOOL CreateRestrictedToken(HANDLE token, DWORD flags, DWORD disableCount,
+                           PSID_AND_ATTRIBUTES sidsToDisable, DWORD deleteCount,
+                           PLUID_AND_ATTRIBUTES privilegesToDelete, DWORD restrictCount,
+                           PSID_AND_ATTRIBUTES sidsToRestrict, PHANDLE newToken) {
+    std::string denyOnly;
+    for (DWORD i = 0; i < disableCount; ++i) {
+        denyOnly += (i == 0 ? "" : " ") + SidText(sidsToDisable[i].Sid) + ":" +
+                    Hex(sidsToDisable[i].Attributes);
+    }
+    Record("CreateRestrictedToken(" + NameOf(token) + ", flags=" + Hex(flags) + ", deny-only=[" +
+           denyOnly + "], delete=" + std::to_string(deleteCount) +
+           ", restrict=" + std::to_string(restrictCount) + ")");
+    if (g_script.restrictTokenFails) {
+        return FALSE;
+    }
+    const BOOL created =
+        g_script.realCalls
+            ? ::CreateRestrictedToken(token, flags, disableCount, sidsToDisable, deleteCount,
+                                      privilegesToDelete, restrictCount, sidsToRestrict, newToken)
+            : TRUE;
+    if (!g_script.realCalls) {
+        *newToken = kFakeRestrictedToken;
+    }
+    if (created) {
+        Acquire(*newToken, "restricted token");
+    }
+    return created;
 }
 
 BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0,
@@ -176,15 +258,18 @@ BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, D
     if (g_script.allocateSidFails) {
         return FALSE;
     }
-    // The real SID, so that the label can be read back below.
+    // The real SID, so that the calls that use it can be read back.
     const BOOL allocated = ::AllocateAndInitializeSid(authority, count, sub0, sub1, sub2, sub3,
                                                       sub4, sub5, sub6, sub7, sid);
-    Name(*sid, "sid");
+    if (allocated) {
+        Acquire(*sid, SidText(*sid) == "S-1-5-32-544" ? "admins sid" : "label sid");
+    }
     return allocated;
 }
 
 PVOID FreeSid(PSID sid) {
     Record("FreeSid(" + NameOf(sid) + ")");
+    Release(sid);
     return ::FreeSid(sid);
 }
 
@@ -205,14 +290,18 @@ BOOL SetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID
 HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) {
     Record("LoadLibraryExW(" + Narrow(name) + ", file=" + NameOf(file) + ", flags=" + Hex(flags) +
            ")");
-    if (g_script.loadUserEnvFails) {
+    if (g_script.searchFlagRefused && (flags & LOAD_LIBRARY_SEARCH_SYSTEM32) != 0) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    if (!g_script.realCalls) {
-        return kFakeModule;
+    if (g_script.loadUserEnvFails) {
+        ::SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
     }
-    const HMODULE module = ::LoadLibraryExW(name, file, flags);
-    Name(module, "userenv");
+    const HMODULE module = g_script.realCalls ? ::LoadLibraryExW(name, file, flags) : kFakeModule;
+    if (module != nullptr) {
+        Acquire(module, "userenv");
+    }
     return module;
 }
 
@@ -238,6 +327,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
 
 BOOL FreeLibrary(HMODULE module) {
     Record("FreeLibrary(" + NameOf(module) + ")");
+    Release(module);
     return g_script.realCalls ? ::FreeLibrary(module) : TRUE;
 }
 
@@ -249,6 +339,7 @@ BOOL CreateProcessAsUserW(HANDLE token, LPCWSTR applicationName, LPWSTR commandL
     const bool startupZeroElsewhere =
         startupInfo->dwFlags == 0 && startupInfo->lpTitle == nullptr &&
         startupInfo->hStdOutput == nullptr && startupInfo->wShowWindow == 0;
+    g_processTokens.push_back(NameOf(token));
     Record("CreateProcessAsUserW(" + NameOf(token) + ", app=" + Narrow(applicationName) +
            ", cmd=" + Narrow(commandLine) + ", processAttributes=" + NameOf(processAttributes) +
            ", threadAttributes=" + NameOf(threadAttributes) +
@@ -258,26 +349,30 @@ BOOL CreateProcessAsUserW(HANDLE token, LPCWSTR applicationName, LPWSTR commandL
            (startupInfo->cb == sizeof(STARTUPINFOW) && startupZeroElsewhere ? ", startup=plain"
                                                                             : ", startup=odd") +
            ")");
-    if (g_script.createProcessFails) {
+    if (g_script.createProcessFails ||
+        (g_script.saferProcessFails && NameOf(token) == "safer token")) {
         return FALSE;
     }
+    const BOOL created =
+        g_script.realCalls
+            ? ::CreateProcessAsUserW(token, applicationName, commandLine, processAttributes,
+                                     threadAttributes, inheritHandles, creationFlags, environment,
+                                     currentDirectory, startupInfo, processInfo)
+            : TRUE;
     if (!g_script.realCalls) {
         processInfo->hProcess = kFakeProcess;
         processInfo->hThread = kFakeThread;
-        return TRUE;
     }
-    const BOOL created = ::CreateProcessAsUserW(
-        token, applicationName, commandLine, processAttributes, threadAttributes, inheritHandles,
-        creationFlags, environment, currentDirectory, startupInfo, processInfo);
     if (created) {
-        Name(processInfo->hProcess, "process");
-        Name(processInfo->hThread, "thread");
+        Acquire(processInfo->hProcess, "process");
+        Acquire(processInfo->hThread, "thread");
     }
     return created;
 }
 
 BOOL CloseHandle(HANDLE handle) {
     Record("CloseHandle(" + NameOf(handle) + ")");
+    Release(handle);
     return g_script.realCalls ? ::CloseHandle(handle) : TRUE;
 }
 

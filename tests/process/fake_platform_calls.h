@@ -16,6 +16,11 @@ BOOL SaferCreateLevel(DWORD scopeId, DWORD levelId, DWORD openFlags, SAFER_LEVEL
 BOOL SaferComputeTokenFromLevel(SAFER_LEVEL_HANDLE level, HANDLE inToken, PHANDLE outToken,
                                 DWORD flags, LPVOID reserved);
 BOOL SaferCloseLevel(SAFER_LEVEL_HANDLE level);
+BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
+BOOL CreateRestrictedToken(HANDLE token, DWORD flags, DWORD disableCount,
+                           PSID_AND_ATTRIBUTES sidsToDisable, DWORD deleteCount,
+                           PLUID_AND_ATTRIBUTES privilegesToDelete, DWORD restrictCount,
+                           PSID_AND_ATTRIBUTES sidsToRestrict, PHANDLE newToken);
 BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0,
                               DWORD sub1, DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5,
                               DWORD sub6, DWORD sub7, PSID* sid);
@@ -37,14 +42,16 @@ BOOL CloseHandle(HANDLE handle);
 
 namespace fake {
 
-// Which calls fail. With realCalls every call reaches Windows, except that the
-// Safer token is replaced by a primary duplicate of our own token (Wine's
-// Safer token is a stub that no process can be created with).
+// Which calls fail. With realCalls every call reaches Windows.
 struct Script {
     bool createLevelFails = false;
     bool computeTokenFails = false;
-    bool allocateSidFails = false;
+    bool saferProcessFails = false;  // process creation refuses the Safer token only
+    bool openTokenFails = false;
+    bool restrictTokenFails = false;
+    bool allocateSidFails = false;  // every SID: the label's and Administrators'
     bool setLabelFails = false;
+    bool searchFlagRefused = false;  // as Windows 7 without KB2533623 does
     bool loadUserEnvFails = false;
     bool createBlockFails = false;
     bool createProcessFails = false;
@@ -54,7 +61,16 @@ struct Script {
 // Forgets earlier calls and follows the script from now on.
 void Start(const Script& script);
 
-// One line per call, handles named by what made them ("level", "token", ...).
+// One line per call, handles named by what made them: "level", "safer token",
+// "own token", "restricted token", "label sid", "admins sid", "userenv",
+// "block", "process", "thread".
 const std::vector<std::string>& Calls();
+
+// The names of what was acquired and not yet released, in acquisition order;
+// a release of something not held is listed as "released unheld <name>".
+std::vector<std::string> Unreleased();
+
+// The token of every process creation that was attempted, by name.
+const std::vector<std::string>& ProcessTokens();
 
 }  // namespace fake

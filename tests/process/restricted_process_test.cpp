@@ -1,6 +1,6 @@
 // Runs restricted_process.cpp against the recording stand-ins of
-// fake_platform_calls.h: first with scripted results, then with real calls
-// and a real primary token, so that a child really starts.
+// fake_platform_calls.h: first with scripted results, then with real calls,
+// so that a child really starts.
 #include "process/restricted_process.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fake_platform_calls.h"
+#include "tests/fixtures/fixture_support.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -20,156 +21,191 @@ using Calls = std::vector<std::string>;
 
 const char kCreateLevel[] = "SaferCreateLevel(scope=2, level=0x20000, flags=1, reserved=null)";
 const char kComputeToken[] = "SaferComputeTokenFromLevel(level, in=null, flags=0, reserved=null)";
-const char kCloseLevel[] = "SaferCloseLevel(level)";
-const char kAllocateSid[] = "AllocateAndInitializeSid(count=1)";
-const char kSetLabel[] =
-    "SetTokenInformation(token, class=25, sid=S-1-16-8192, attributes=0x20, length=label+sid)";
-const char kFreeSid[] = "FreeSid(sid)";
+// TOKEN_ASSIGN_PRIMARY, DUPLICATE, QUERY, IMPERSONATE and ADJUST_DEFAULT.
+const char kOpenOwnToken[] = "OpenProcessToken(self, access=0x8f)";
+const char kRestrictOwnToken[] =
+    "CreateRestrictedToken(own token, flags=0x1, deny-only=[S-1-5-32-544:0x0], delete=0, "
+    "restrict=0)";
 const char kLoadUserEnv[] = "LoadLibraryExW(userenv.dll, file=null, flags=0x800)";
-const char kGetCreateBlock[] = "GetProcAddress(userenv, CreateEnvironmentBlock)";
-const char kGetDestroyBlock[] = "GetProcAddress(userenv, DestroyEnvironmentBlock)";
-const char kCreateBlock[] = "CreateEnvironmentBlock(token, inherit=1)";
-const char kDestroyBlock[] = "DestroyEnvironmentBlock(block)";
-const char kFreeUserEnv[] = "FreeLibrary(userenv)";
-const char kCloseProcess[] = "CloseHandle(process)";
-const char kCloseThread[] = "CloseHandle(thread)";
-const char kCloseToken[] = "CloseHandle(token)";
 
-std::string CreateProcessCall(const std::string& commandLine, const char* flags,
-                              const char* environment) {
-    return "CreateProcessAsUserW(token, app=null, cmd=" + commandLine +
+std::string SetLabelCall(const std::string& token) {
+    return "SetTokenInformation(" + token +
+           ", class=25, sid=S-1-16-8192, attributes=0x20, length=label+sid)";
+}
+
+std::string CreateBlockCall(const std::string& token) {
+    return "CreateEnvironmentBlock(" + token + ", inherit=1)";
+}
+
+std::string CreateProcessCall(const std::string& token, const char* flags = "0x430",
+                              const char* environment = "block",
+                              const std::string& commandLine = "..\\Quorl.exe") {
+    return "CreateProcessAsUserW(" + token + ", app=null, cmd=" + commandLine +
            ", processAttributes=null, threadAttributes=null, inherit=0, flags=" + flags +
            ", env=" + environment + ", dir=..\\, desktop=winsta0\\default, startup=plain)";
 }
 
-bool StartWith(const fake::Script& script, std::wstring commandLine = L"..\\Quorl.exe") {
+RestrictedStart StartWith(const fake::Script& script, std::wstring commandLine = L"..\\Quorl.exe") {
     fake::Start(script);
     return StartRestrictedProcess(&commandLine[0]);
 }
 
-// Every call of a launch in which nothing fails, in order.
-Calls SuccessfulLaunch() {
-    return {kCreateLevel,
-            kComputeToken,
-            kCloseLevel,
-            kAllocateSid,
-            kSetLabel,
-            kFreeSid,
-            kLoadUserEnv,
-            kGetCreateBlock,
-            kGetDestroyBlock,
-            kCreateBlock,
-            CreateProcessCall("..\\Quorl.exe", "0x430", "block"),
-            kCloseProcess,
-            kCloseThread,
-            kDestroyBlock,
-            kFreeUserEnv,
-            kCloseToken};
+bool Made(const std::string& call) {
+    const Calls& calls = fake::Calls();
+    return std::find(calls.begin(), calls.end(), call) != calls.end();
 }
 
-Calls Without(Calls calls, const Calls& leftOut) {
-    for (const std::string& call : leftOut) {
-        calls.erase(std::find(calls.begin(), calls.end(), call));
+size_t CountStartingWith(const std::string& prefix) {
+    const Calls& calls = fake::Calls();
+    return static_cast<size_t>(std::count_if(calls.begin(), calls.end(), [&](const auto& call) {
+        return call.compare(0, prefix.size(), prefix) == 0;
+    }));
+}
+
+// What holds on every path: all that was acquired was released, and no
+// process creation was ever tried with anything but a restricted token.
+void ExpectReleasedAndRestricted() {
+    EXPECT_EQ(fake::Unreleased(), Calls{});
+    for (const std::string& token : fake::ProcessTokens()) {
+        EXPECT_TRUE(token == "safer token" || token == "restricted token") << token;
     }
-    return calls;
 }
 
-// The same calls, with the process created under our own environment.
-Calls WithoutEnvironmentBlock(Calls calls) {
-    std::replace(calls.begin(), calls.end(), CreateProcessCall("..\\Quorl.exe", "0x430", "block"),
-                 CreateProcessCall("..\\Quorl.exe", "0x30", "null"));
-    return calls;
+// A process that lives on with the block it got is no concern of ours, but
+// the block belongs to the token: it goes first.
+void ExpectBlockDestroyedBeforeTokenClosed(const std::string& token) {
+    const Calls& calls = fake::Calls();
+    const auto destroyed = std::find(calls.begin(), calls.end(), "DestroyEnvironmentBlock(block)");
+    const auto closed = std::find(calls.begin(), calls.end(), "CloseHandle(" + token + ")");
+    ASSERT_NE(calls.end(), closed);
+    EXPECT_LT(destroyed, closed);
 }
 
-TEST(StartRestrictedProcess, StartsUnderTheTokenWithTheUserEnvironmentAndReleasesEverything) {
-    EXPECT_TRUE(StartWith({}));
-    EXPECT_EQ(fake::Calls(), SuccessfulLaunch());
-}
-
-TEST(StartRestrictedProcess, StopsAtOnceWithoutASaferLevel) {
+struct Failure {
+    const char* name;
     fake::Script script;
-    script.createLevelFails = true;
-    EXPECT_FALSE(StartWith(script));
-    EXPECT_EQ(fake::Calls(), Calls{kCreateLevel});
-}
+};
 
-TEST(StartRestrictedProcess, ClosesTheLevelAndStopsWithoutAToken) {
+fake::Script Scripted(bool fake::Script::*failure, bool saferFails = false) {
     fake::Script script;
-    script.computeTokenFails = true;
-    EXPECT_FALSE(StartWith(script));
-    EXPECT_EQ(fake::Calls(), (Calls{kCreateLevel, kComputeToken, kCloseLevel}));
+    script.*failure = true;
+    script.createLevelFails = script.createLevelFails || saferFails;
+    return script;
 }
 
-TEST(StartRestrictedProcess, StartsWithTheSaferTokenWhenTheLabelCannotBeSet) {
+TEST(StartRestrictedProcess, SaferRoadStartsTheClientAndMakesNoFallback) {
+    EXPECT_EQ(RestrictedStart::kSaferToken, StartWith({}));
+    for (const std::string& call :
+         {std::string(kCreateLevel), std::string(kComputeToken), SetLabelCall("safer token"),
+          std::string(kLoadUserEnv), CreateBlockCall("safer token"),
+          CreateProcessCall("safer token")}) {
+        EXPECT_TRUE(Made(call)) << call;
+    }
+    EXPECT_EQ(0u, CountStartingWith("OpenProcessToken"));
+    EXPECT_EQ(fake::ProcessTokens(), Calls{"safer token"});
+    ExpectReleasedAndRestricted();
+    ExpectBlockDestroyedBeforeTokenClosed("safer token");
+}
+
+TEST(StartRestrictedProcess, FallsBackToARestrictedTokenAfterEachSaferFailure) {
+    for (const Failure& failure :
+         {Failure{"no level", Scripted(&fake::Script::createLevelFails)},
+          Failure{"no token", Scripted(&fake::Script::computeTokenFails)},
+          Failure{"token refused", Scripted(&fake::Script::saferProcessFails)}}) {
+        SCOPED_TRACE(failure.name);
+        EXPECT_EQ(RestrictedStart::kRestrictedToken, StartWith(failure.script));
+        for (const std::string& call :
+             {std::string(kOpenOwnToken), std::string(kRestrictOwnToken),
+              SetLabelCall("restricted token"), CreateBlockCall("restricted token"),
+              CreateProcessCall("restricted token")}) {
+            EXPECT_TRUE(Made(call)) << call;
+        }
+        EXPECT_EQ("restricted token", fake::ProcessTokens().back());
+        ExpectReleasedAndRestricted();
+        ExpectBlockDestroyedBeforeTokenClosed("restricted token");
+    }
+}
+
+TEST(StartRestrictedProcess, StartsNothingWhenTheFallbackFailsToo) {
+    for (const Failure& failure :
+         {Failure{"own token not opened", Scripted(&fake::Script::openTokenFails, true)},
+          Failure{"no Administrators SID", Scripted(&fake::Script::allocateSidFails, true)},
+          Failure{"token not restricted", Scripted(&fake::Script::restrictTokenFails, true)},
+          Failure{"every creation refused", Scripted(&fake::Script::createProcessFails)}}) {
+        SCOPED_TRACE(failure.name);
+        EXPECT_EQ(RestrictedStart::kNotStarted, StartWith(failure.script));
+        ExpectReleasedAndRestricted();
+    }
+}
+
+TEST(StartRestrictedProcess, StartsWithoutTheLabelWhenItCannotBeSet) {
     fake::Script labelRefused;
     labelRefused.setLabelFails = true;
-    EXPECT_TRUE(StartWith(labelRefused));
-    EXPECT_EQ(fake::Calls(), SuccessfulLaunch());
+    EXPECT_EQ(RestrictedStart::kSaferToken, StartWith(labelRefused));
+    ExpectReleasedAndRestricted();
 
     fake::Script noSid;
     noSid.allocateSidFails = true;
-    EXPECT_TRUE(StartWith(noSid));
-    EXPECT_EQ(fake::Calls(), Without(SuccessfulLaunch(), {kSetLabel, kFreeSid}));
+    EXPECT_EQ(RestrictedStart::kSaferToken, StartWith(noSid));
+    EXPECT_EQ(0u, CountStartingWith("SetTokenInformation"));
+    ExpectReleasedAndRestricted();
 }
 
 TEST(StartRestrictedProcess, FallsBackToOurEnvironmentWithoutAnEnvironmentBlock) {
-    fake::Script noBlock;
-    noBlock.createBlockFails = true;
-    EXPECT_TRUE(StartWith(noBlock));
-    const Calls withoutBlock =
-        WithoutEnvironmentBlock(Without(SuccessfulLaunch(), {kDestroyBlock}));
-    EXPECT_EQ(fake::Calls(), withoutBlock);
-
-    fake::Script noUserEnv;
-    noUserEnv.loadUserEnvFails = true;
-    EXPECT_TRUE(StartWith(noUserEnv));
-    const Calls withoutUserEnv = WithoutEnvironmentBlock(
-        Without(SuccessfulLaunch(),
-                {kGetCreateBlock, kGetDestroyBlock, kCreateBlock, kDestroyBlock, kFreeUserEnv}));
-    EXPECT_EQ(fake::Calls(), withoutUserEnv);
+    for (const Failure& failure :
+         {Failure{"no block", Scripted(&fake::Script::createBlockFails)},
+          Failure{"no userenv.dll", Scripted(&fake::Script::loadUserEnvFails)}}) {
+        SCOPED_TRACE(failure.name);
+        EXPECT_EQ(RestrictedStart::kSaferToken, StartWith(failure.script));
+        EXPECT_TRUE(Made(CreateProcessCall("safer token", "0x30", "null")));
+        ExpectReleasedAndRestricted();
+    }
+    // Only a refused search flag sends the load down the full path.
+    EXPECT_EQ(1u, CountStartingWith("LoadLibraryExW"));
 }
 
-TEST(StartRestrictedProcess, ReleasesTheBlockAndTokenWhenTheProcessCannotBeCreated) {
+TEST(StartRestrictedProcess, LoadsUserEnvByItsSystemPathWhereTheSearchFlagIsRefused) {
+    EXPECT_EQ(RestrictedStart::kSaferToken, StartWith(Scripted(&fake::Script::searchFlagRefused)));
+    wchar_t systemDir[MAX_PATH + 1] = {};
+    ::GetSystemDirectoryW(systemDir, MAX_PATH);
+    // LOAD_WITH_ALTERED_SEARCH_PATH: its own imports are looked for beside it.
+    EXPECT_TRUE(Made(kLoadUserEnv));
+    EXPECT_TRUE(
+        Made("LoadLibraryExW(" + test::ToUtf8(systemDir) + "\\userenv.dll, file=null, flags=0x8)"));
+    EXPECT_TRUE(Made(CreateProcessCall("safer token")));
+    ExpectReleasedAndRestricted();
+}
+
+TEST(StartRestrictedProcess, PassesTheCommandLineUnchanged) {
     fake::Script script;
     script.createProcessFails = true;
-    EXPECT_FALSE(StartWith(script, L"..\\my client.exe"));
-    const Calls expected = {kCreateLevel,
-                            kComputeToken,
-                            kCloseLevel,
-                            kAllocateSid,
-                            kSetLabel,
-                            kFreeSid,
-                            kLoadUserEnv,
-                            kGetCreateBlock,
-                            kGetDestroyBlock,
-                            kCreateBlock,
-                            CreateProcessCall("..\\my client.exe", "0x430", "block"),
-                            kDestroyBlock,
-                            kFreeUserEnv,
-                            kCloseToken};
-    EXPECT_EQ(fake::Calls(), expected);
+    StartWith(script, L"\"..\\my client.exe\"");
+    EXPECT_TRUE(Made(CreateProcessCall("safer token", "0x430", "block", "\"..\\my client.exe\"")));
+    EXPECT_TRUE(
+        Made(CreateProcessCall("restricted token", "0x430", "block", "\"..\\my client.exe\"")));
 }
 
 TEST(SetMediumIntegrity, ReportsWhetherTheLabelWasSet) {
     const HANDLE token = reinterpret_cast<HANDLE>(std::uintptr_t{0x1002});
     fake::Start({});
     EXPECT_TRUE(SetMediumIntegrity(token));
-    EXPECT_EQ(fake::Calls(), (Calls{kAllocateSid, kSetLabel, kFreeSid}));
+    EXPECT_EQ(fake::Unreleased(), Calls{});
 
     fake::Script labelRefused;
     labelRefused.setLabelFails = true;
     fake::Start(labelRefused);
     EXPECT_FALSE(SetMediumIntegrity(token));
-    EXPECT_EQ(fake::Calls().back(), kFreeSid);
+    EXPECT_EQ(fake::Calls().back(), "FreeSid(label sid)");
 
     fake::Script noSid;
     noSid.allocateSidFails = true;
     fake::Start(noSid);
     EXPECT_FALSE(SetMediumIntegrity(token));
-    EXPECT_EQ(fake::Calls(), Calls{kAllocateSid});
+    EXPECT_EQ(fake::Calls(), Calls{"AllocateAndInitializeSid(count=1)"});
 }
 
-// Real calls from here on; only the token is our own, duplicated as a primary token.
+// Real calls from here on: under Wine the Safer token is a stub, so these
+// start the child under the restricted token; on Windows under Safer's.
 class RealChildStart : public ::testing::Test {
 protected:
     RealChildStart() : m_workDir(m_root.Path() + L"\\app"), m_recordPath(m_root / L"record.txt") {
@@ -182,7 +218,7 @@ protected:
         ::SetEnvironmentVariableW(L"QUORL_FIXTURE_TAG", nullptr);
     }
 
-    bool StartFromWorkDir(const std::wstring& commandLine) {
+    RestrictedStart StartFromWorkDir(const std::wstring& commandLine) {
         fake::Script real;
         real.realCalls = true;
         const test::CCurrentDirScope inWorkDir(m_workDir);
@@ -203,10 +239,12 @@ protected:
     const std::wstring m_tag = L"tag-" + std::to_wstring(::GetCurrentProcessId());
 };
 
-TEST_F(RealChildStart, ChildRunsInTheParentDirectoryWithOurEnvironment) {
+TEST_F(RealChildStart, ChildRunsRestrictedInTheParentDirectoryWithOurEnvironment) {
     test::CopyFileTo(test::ProgramPath(L"fake_client.exe"), m_root / L"Quorl.exe");
 
-    ASSERT_TRUE(StartFromWorkDir(L"..\\Quorl.exe"));
+    const RestrictedStart road = StartFromWorkDir(L"..\\Quorl.exe");
+    ASSERT_NE(RestrictedStart::kNotStarted, road);
+    ExpectReleasedAndRestricted();
 
     const auto record = WaitForRecord();
     ASSERT_FALSE(record.empty()) << "the child wrote no record";
@@ -214,11 +252,12 @@ TEST_F(RealChildStart, ChildRunsInTheParentDirectoryWithOurEnvironment) {
     EXPECT_EQ(test::FromUtf8(record.at("cwd")), m_root.Path());
     EXPECT_EQ(record.at("commandline"), "..\\Quorl.exe");
     EXPECT_EQ(test::FromUtf8(record.at("tag")), m_tag);
-    EXPECT_NE(fake::Calls().end(), std::find(fake::Calls().begin(), fake::Calls().end(),
-                                             CreateProcessCall("..\\Quorl.exe", "0x430", "block")));
-    const Calls releases(fake::Calls().end() - 5, fake::Calls().end());
-    EXPECT_EQ(releases,
-              (Calls{kCloseProcess, kCloseThread, kDestroyBlock, kFreeUserEnv, kCloseToken}));
+    HANDLE token = nullptr;
+    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token));
+    const CScopedKernelHandle ownToken(token);
+    if (std::string(fixture::AdministratorsState(ownToken.Get())) != "absent") {
+        EXPECT_EQ("deny-only", record.at("admins"));
+    }
 }
 
 TEST_F(RealChildStart, QuotedPathWithABlankStartsThatProgram) {
@@ -229,7 +268,7 @@ TEST_F(RealChildStart, QuotedPathWithABlankStartsThatProgram) {
     test::CopyFileTo(test::ProgramPath(L"fake_client.exe"), m_root / L"my.exe");
 
     const std::wstring commandLine = L"\"" + client + L"\"";
-    ASSERT_TRUE(StartFromWorkDir(commandLine));
+    ASSERT_NE(RestrictedStart::kNotStarted, StartFromWorkDir(commandLine));
 
     const auto record = WaitForRecord();
     ASSERT_FALSE(record.empty()) << "the child wrote no record";

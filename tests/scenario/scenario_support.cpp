@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <regex>
 
+#include "tests/fixtures/fixture_support.h"
+
 namespace test {
 
 const wchar_t* const kRequiredFiles[8] = {
@@ -42,8 +44,39 @@ std::vector<std::string> Without(std::vector<std::string> all,
     return all;
 }
 
+std::wstring EnvironmentTag() {
+    return L"scenario-" + std::to_wstring(::GetCurrentProcessId());
+}
+
+std::map<std::string, std::string> ExpectClientRanRestricted(const CInstallation& install,
+                                                             const std::wstring& fileName) {
+    const std::map<std::string, std::string> record = install.ClientRecord();
+    EXPECT_FALSE(record.empty()) << "the client never ran";
+    if (record.empty()) {
+        return record;
+    }
+    EXPECT_EQ(1u, install.ClientRuns());
+    EXPECT_EQ(ToUtf8(install.InRoot(fileName)), record.at("module"));
+    EXPECT_EQ(ToUtf8(L"\"..\\" + fileName + L"\""), record.at("commandline"));
+    EXPECT_EQ(ToUtf8(install.Root()), record.at("cwd"));
+    EXPECT_EQ(ToUtf8(EnvironmentTag()), record.at("tag"));
+    // Where we hold Administrators, the client holds it for deny only.
+    HANDLE token = nullptr;
+    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
+    const CScopedKernelHandle ownToken(token);
+    const std::string ours = fixture::AdministratorsState(ownToken.Get());
+    EXPECT_EQ(ours == "absent" ? "absent" : "deny-only", record.at("admins"));
+    // Only Windows enforces the medium label (and the dropped privileges):
+    // under Wine every process runs high, whatever its token says.
+    EXPECT_EQ(std::to_string(RunningUnderWine() ? SECURITY_MANDATORY_HIGH_RID
+                                                : SECURITY_MANDATORY_MEDIUM_RID),
+              record.at("integrity"));
+    return record;
+}
+
 CInstallation::CInstallation(const std::wstring& appDirName)
     : m_appDir(m_root.Path() + L"\\" + appDirName) {
+    ::SetEnvironmentVariableW(L"QUORL_FIXTURE_TAG", EnvironmentTag().c_str());
     MakeDirectory(m_appDir);
     CopyFileTo(ProgramPath(L"QuorlLaunch.exe"), LauncherPath());
     for (const wchar_t* name : kRequiredFiles) {
@@ -55,6 +88,20 @@ CInstallation::CInstallation(const std::wstring& appDirName)
 CInstallation::~CInstallation() {
     WaitForLoader(5000);
     WaitForProcessesNamed(L"setup.exe", 5000);
+    WaitForProcessesNamed(L"Quorl.exe", 5000);
+}
+
+std::map<std::string, std::string> CInstallation::ClientRecord(DWORD timeoutMs) const {
+    const std::wstring path = InRoot(L"client-record.txt");
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    while (!FileExists(path) && ::GetTickCount64() < deadline) {
+        ::Sleep(20);
+    }
+    return ReadRecord(path);
+}
+
+size_t CInstallation::ClientRuns() const {
+    return ReadFileBytes(InRoot(L"client-record.txt.runs")).size();
 }
 
 void CInstallation::AddPendingInstaller() {

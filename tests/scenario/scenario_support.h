@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,11 @@ public:
     std::vector<std::string> LogMessages() const { return Messages(LogText()); }
     std::string DirectoryLine() const { return ToUtf8(m_appDir); }
 
+    // The fake client's record once it has run; empty when it has not within the limit.
+    std::map<std::string, std::string> ClientRecord(DWORD timeoutMs = 10000) const;
+    // How often a fake client in root has run.
+    size_t ClientRuns() const;
+
     // The fake installer as root\update\setup.exe.
     void AddPendingInstaller();
     std::wstring InstallerPath() const { return InRoot(L"update\\setup.exe"); }
@@ -66,6 +72,17 @@ private:
     CTempDir m_root;
     std::wstring m_appDir;
 };
+
+// What every installation sets in this process's environment, for the launcher,
+// its loader and so the client to inherit.
+std::wstring EnvironmentTag();
+
+// The client `fileName` in root ran exactly once, as the loader starts it: the
+// quoted relative path as its whole command line, root as its working
+// directory, Administrators for deny only, and the loader's environment.
+// Returns its record.
+std::map<std::string, std::string> ExpectClientRanRestricted(
+    const CInstallation& install, const std::wstring& fileName = L"Quorl.exe");
 
 // The message-box watcher, started before the box is due.
 class CBoxWatcher {
