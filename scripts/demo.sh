@@ -2,6 +2,7 @@
 # Builds QuorlLaunch.exe, lays out a sample installation under the build tree
 # with a pending update, runs the launcher there twice under Wine and prints
 # the log: the first run installs and archives the update, the second finds none.
+# Both start the stand-in client, which shows how it was started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
@@ -52,6 +53,17 @@ echo
 echo "== $log"
 cat "$log"
 echo
-echo "Under Wine the client itself cannot start: Wine's Safer functions are stubs"
-echo "that hand back no usable token, so the loader logs \"exec Quorl.exe failed!\"."
-echo "On Windows the client starts as a normal user at medium integrity."
+# The stand-in client records how it was started, beside itself, and counts its
+# runs; the loader does not wait for it, so give the second one a moment.
+record="$sample/client-record.txt"
+for _ in $(seq 1 100); do
+    [ "$(stat -c %s "$record.runs" 2>/dev/null || echo 0)" -ge 2 ] && break
+    sleep 0.05
+done
+echo "Client runs: $(stat -c %s "$record.runs" 2>/dev/null || echo 0)"
+if [ -f "$record" ]; then
+    echo "== The client as it saw itself at its last start ($record)"
+    tr -d '\r' <"$record" | grep -E '^(cwd|commandline|admins)='
+else
+    echo "The client never ran: no $record"
+fi
