@@ -40,7 +40,8 @@ bool CopyFileBytes(std::string source, std::string destination) {
     if (std::ferror(in.get())) {
         return false;
     }
-    // Closing writes out what the stream still buffers, and that write can
-    // fail as well, on a full disk for one.
-    return std::fclose(out.release()) == 0;
+    // What the stream still buffers is written out here, and that write can
+    // fail as well, on a full disk for one. The flush is asked for on its own
+    // because not every runtime's fclose reports a failed final flush.
+    return std::fflush(out.get()) == 0 && std::fclose(out.release()) == 0;
 }
