@@ -21,11 +21,11 @@ CScopedFile OpenSharedStream(const std::string& name, const char* mode) {
 
 }  // namespace
 
-void CopyFileBytes(std::string source, std::string destination) {
+bool CopyFileBytes(std::string source, std::string destination) {
     CScopedFile in = OpenSharedStream(source, "rb");
     CScopedFile out = OpenSharedStream(destination, "wb");
-    if (!in) {
-        return;
+    if (!in || !out) {
+        return false;
     }
     char block[kBlockBytes];
     // Testing for a read error as well as for end of file ends the loop on a
@@ -33,10 +33,15 @@ void CopyFileBytes(std::string source, std::string destination) {
     // last read still gets written.
     while (!std::feof(in.get()) && !std::ferror(in.get())) {
         const size_t read = std::fread(block, 1, kBlockBytes, in.get());
-        if (out) {
-            std::fwrite(block, 1, read, out.get());
+        if (std::fwrite(block, 1, read, out.get()) != read) {
+            return false;
         }
     }
-    in.reset();
-    out.reset();  // writes out what the stream still buffers
+    if (std::ferror(in.get())) {
+        return false;
+    }
+    // What the stream still buffers is written out here, and that write can
+    // fail as well, on a full disk for one. The flush is asked for on its own
+    // because not every runtime's fclose reports a failed final flush.
+    return std::fflush(out.get()) == 0 && std::fclose(out.release()) == 0;
 }

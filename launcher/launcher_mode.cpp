@@ -54,10 +54,16 @@ std::wstring QuoteArgument(const std::wstring& argument) {
     return quoted;
 }
 
-void BuildAndStartLoader(const std::wstring& parameters) {
+// A loader started from a cut or empty copy would show the user a shell
+// error or nothing at all, so only a whole copy is started. False when the
+// copy was not whole.
+bool BuildAndStartLoader(const std::wstring& parameters) {
     std::remove(WStringToString(kLoaderFile).c_str());
-    CopyFileBytes(WStringToString(kLauncherFile), WStringToString(kLoaderFile));
+    if (!CopyFileBytes(WStringToString(kLauncherFile), WStringToString(kLoaderFile))) {
+        return false;
+    }
     ::ShellExecuteW(nullptr, kShellVerb, kLoaderFile, parameters.c_str(), nullptr, SW_SHOWNORMAL);
+    return true;
 }
 
 // False only when another launcher kept the lock past the time limit; without
@@ -80,20 +86,29 @@ std::wstring BuildLoaderParameters(int argc, char* argv[]) {
     return parameters;
 }
 
+// False when no loader could be built: the lock was not had in time, or the
+// copy was not made whole. Either way no loader was started.
+bool BuildAndStartLoaderInTurn(const std::wstring& parameters) {
+    CScopedKernelHandle buildMutex(::CreateMutexW(nullptr, FALSE, kBuildMutexName));
+    if (!AcquireBuildLock(buildMutex.Get())) {
+        return false;
+    }
+    // The shell has mapped the loader's image by the time it returns, so the
+    // next launcher can neither delete nor truncate the copy we started.
+    const bool built = BuildAndStartLoader(parameters);
+    if (buildMutex.IsValid()) {
+        ::ReleaseMutex(buildMutex.Get());
+    }
+    return built;
+}
+
 }  // namespace
 
 void RunLauncher(int argc, char* argv[]) {
     Log("start Quorl Launch...");
     Log("build Quorl Loader...");
-    const std::wstring parameters = BuildLoaderParameters(argc, argv);
-    CScopedKernelHandle buildMutex(::CreateMutexW(nullptr, FALSE, kBuildMutexName));
-    // The shell has mapped the loader's image by the time it returns, so the
-    // next launcher can neither delete nor truncate the copy we started.
-    if (AcquireBuildLock(buildMutex.Get())) {
-        BuildAndStartLoader(parameters);
-        if (buildMutex.IsValid()) {
-            ::ReleaseMutex(buildMutex.Get());
-        }
+    if (!BuildAndStartLoaderInTurn(BuildLoaderParameters(argc, argv))) {
+        Log("build Quorl Loader failed!");
     }
     Log("exit Quorl Launch");
 }

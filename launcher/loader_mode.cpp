@@ -10,6 +10,7 @@
 #include "fileutil/find_files.h"
 #include "fileutil/path_util.h"
 #include "fileutil/text_convert.h"
+#include "launcher/client_choice.h"
 #include "launcher/error_message.h"
 #include "logging/simple_logger.h"
 #include "process/client_probe.h"
@@ -52,13 +53,15 @@ bool BecomeTheOnlyLoader() {
     return !(mutex == nullptr && error == ERROR_ACCESS_DENIED);
 }
 
-void ArchiveInstaller() {
+// False when the installer is still pending. An older backup that cannot be
+// removed makes the move fail too: rename replaces no file.
+bool ArchiveInstaller() {
     const std::string backup = WStringToString(kUpdateBackup);
     if (PathExists(backup)) {
         Log("remove previous update pack!");
         std::remove(backup.c_str());
     }
-    std::rename(WStringToString(kUpdateInstaller).c_str(), backup.c_str());
+    return std::rename(WStringToString(kUpdateInstaller).c_str(), backup.c_str()) == 0;
 }
 
 void InstallPendingUpdate() {
@@ -77,7 +80,11 @@ void InstallPendingUpdate() {
         return;
     }
     Log("setup.exe exit, backup it setup.exe -> setup.exe.bak ...");
-    ArchiveInstaller();
+    if (!ArchiveInstaller()) {
+        // It has run; left pending, it would run again at every start.
+        Log("backup setup.exe failed!");
+        std::remove(WStringToString(kUpdateInstaller).c_str());
+    }
 }
 
 void ShowClientMissingMessage() {
@@ -106,8 +113,9 @@ void StartClient(const std::wstring& clientPath) {
 void StartClientOrReportItMissing() {
     std::vector<std::wstring> found;
     FindFiles(kSearchDirectory, found, kClientPattern, kSearchDepth);
-    if (!found.empty() && PathExists(WStringToString(found.front()))) {
-        StartClient(found.front());
+    const std::wstring client = ChooseClient(found);
+    if (!client.empty() && PathExists(WStringToString(client))) {
+        StartClient(client);
     } else {
         Log("Quorl.exe not found!!!");
         ShowClientMissingMessage();

@@ -45,7 +45,7 @@ TEST_F(CopyFileBytesTest, CopiesEveryLengthByteForByte) {
     for (size_t size : {0, 1, 255, 256, 257, 100000}) {
         SCOPED_TRACE(size);
         test::WriteFileBytes(m_dir / L"src.bin", SampleBytes(size));
-        CopyFileBytes("src.bin", "dst.bin");
+        EXPECT_TRUE(CopyFileBytes("src.bin", "dst.bin"));
         ASSERT_TRUE(test::FileExists(m_dir / L"dst.bin"));
         EXPECT_EQ(SampleBytes(size), Destination());
     }
@@ -54,25 +54,29 @@ TEST_F(CopyFileBytesTest, CopiesEveryLengthByteForByte) {
 TEST_F(CopyFileBytesTest, LongerDestinationIsCutToTheSource) {
     test::WriteFileBytes(m_dir / L"src.bin", "new");
     test::WriteFileBytes(m_dir / L"dst.bin", SampleBytes(1000));
-    CopyFileBytes("src.bin", "dst.bin");
+    EXPECT_TRUE(CopyFileBytes("src.bin", "dst.bin"));
     EXPECT_EQ("new", Destination());
 }
 
-TEST_F(CopyFileBytesTest, MissingSourceReturnsAndLeavesAnEmptyDestination) {
-    EXPECT_TRUE(
-        ReturnsWithin(std::chrono::seconds(10), [] { CopyFileBytes("missing.bin", "dst.bin"); }));
+TEST_F(CopyFileBytesTest, MissingSourceFailsAndLeavesAnEmptyDestination) {
+    bool copied = true;
+    EXPECT_TRUE(ReturnsWithin(std::chrono::seconds(10),
+                              [&copied] { copied = CopyFileBytes("missing.bin", "dst.bin"); }));
+    EXPECT_FALSE(copied);
     EXPECT_TRUE(test::FileExists(m_dir / L"dst.bin"));
     EXPECT_EQ("", Destination());
 }
 
-TEST_F(CopyFileBytesTest, DestinationOpenWithoutWriteSharingStaysUnchanged) {
+TEST_F(CopyFileBytesTest, DestinationOpenWithoutWriteSharingFailsAndStaysUnchanged) {
     test::WriteFileBytes(m_dir / L"src.bin", SampleBytes(600));
     test::WriteFileBytes(m_dir / L"dst.bin", "old");
     CScopedKernelHandle holder(::CreateFileW((m_dir / L"dst.bin").c_str(), GENERIC_READ, 0, nullptr,
                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder.IsValid());
-    EXPECT_TRUE(
-        ReturnsWithin(std::chrono::seconds(10), [] { CopyFileBytes("src.bin", "dst.bin"); }));
+    bool copied = true;
+    EXPECT_TRUE(ReturnsWithin(std::chrono::seconds(10),
+                              [&copied] { copied = CopyFileBytes("src.bin", "dst.bin"); }));
+    EXPECT_FALSE(copied);
     holder.Reset();
     EXPECT_EQ("old", Destination());
 }

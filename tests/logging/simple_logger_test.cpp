@@ -136,14 +136,25 @@ TEST_F(SimpleLoggerTest, WithoutLogsDirectoryLinesGoToStandardOutputOnly) {
 TEST_F(SimpleLoggerTest, ConcurrentWritersLoseAndTearNoLine) {
     constexpr int kWriters = 6;
     constexpr int kLinesEach = 400;
+    // Every writer waits at the gate until all have reached it, so they write
+    // at once however slowly each was started.
+    const std::wstring gate = L"quorl-test-gate-" + std::to_wstring(::GetCurrentProcessId());
+    const CScopedKernelHandle ready(
+        ::CreateSemaphoreW(nullptr, 0, kWriters, (gate + L" ready").c_str()));
+    const CScopedKernelHandle go(::CreateEventW(nullptr, TRUE, FALSE, (gate + L" go").c_str()));
     std::vector<std::unique_ptr<test::CChildProcess>> writers;
     for (int w = 0; w < kWriters; ++w) {
         writers.push_back(std::make_unique<test::CChildProcess>(
             test::QuoteArgument(test::ProgramPath(L"log_writer.exe")) + L" lines w" +
-                std::to_wstring(w) + L" " + std::to_wstring(kLinesEach),
+                std::to_wstring(w) + L" " + std::to_wstring(kLinesEach) + L" " +
+                test::QuoteArgument(gate),
             m_dir.Path()));
         ASSERT_TRUE(writers.back()->Started());
     }
+    for (int w = 0; w < kWriters; ++w) {
+        ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ::WaitForSingleObject(ready.Get(), 30000));
+    }
+    ::SetEvent(go.Get());
     for (auto& writer : writers) {
         ASSERT_TRUE(writer->Wait(60000).finished);
     }

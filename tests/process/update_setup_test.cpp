@@ -67,7 +67,10 @@ protected:
           m_inAppDir(m_appDir) {
         ::SetEnvironmentVariableW(L"QUORL_SETUP_RECORD", m_recordPath.c_str());
     }
-    ~UpdateSetupRun() override { ::SetEnvironmentVariableW(L"QUORL_SETUP_RECORD", nullptr); }
+    ~UpdateSetupRun() override {
+        ::SetEnvironmentVariableW(L"QUORL_SETUP_RECORD", nullptr);
+        ::SetEnvironmentVariableW(L"QUORL_SETUP_MS", nullptr);
+    }
 
     void PlaceInstaller() {
         test::MakeDirectory(m_root / L"update");
@@ -109,6 +112,21 @@ TEST_F(UpdateSetupRun, InstallerGetsNoParametersAndOurDirectory) {
     const auto record = test::ReadRecord(m_recordPath);
     EXPECT_EQ(record.at("parameters"), "") << "command line: " << record.at("commandline");
     EXPECT_EQ(test::FromUtf8(record.at("cwd")), m_appDir);
+}
+
+TEST_F(UpdateSetupRun, LeavesTheHandleCountAsItFoundIt) {
+    PlaceInstaller();
+    ::SetEnvironmentVariableW(L"QUORL_SETUP_MS", L"0");
+    // The shell keeps a handle of its own from the first start on; only a
+    // second run shows what the call itself leaves behind.
+    DWORD before = 0;
+    for (int run = 0; run < 2; ++run) {
+        before = test::OwnHandleCount();
+        CBoundedRun bounded;
+        ASSERT_TRUE(bounded.Wait(60000));
+    }
+    ASSERT_NE(0u, before);
+    EXPECT_EQ(before, test::OwnHandleCount());
 }
 
 TEST_F(UpdateSetupRun, ReportsAMissingInstallerAfterTheShellErrorBox) {

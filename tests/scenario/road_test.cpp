@@ -40,6 +40,12 @@ Lines LauncherLines(const test::CInstallation& install) {
             "exit Quorl Launch"};
 }
 
+// A launcher that started no loader.
+Lines FailedLauncherLines(const test::CInstallation& install) {
+    return {install.DirectoryLine(), "start Quorl Launch...", "build Quorl Loader...",
+            "build Quorl Loader failed!", "exit Quorl Launch"};
+}
+
 Lines LoaderLines(const test::CInstallation& install, const Lines& updateLines) {
     return Concat(Concat({install.DirectoryLine(), "start Quorl Loader..."}, updateLines),
                   Concat(ClientStartLines(), {"exit Quorl Loader"}));
@@ -69,6 +75,39 @@ TEST(LauncherRoad, ReplacesALoaderLeftFromAnEarlierStart) {
     ASSERT_TRUE(install.WaitForLoader());
     EXPECT_EQ(test::ReadFileBytes(install.LauncherPath()),
               test::ReadFileBytes(install.App(L"QuorlLoader.exe")));
+}
+
+TEST(LauncherRoad, UnderAnotherNameStartsNoLoaderFromTheEmptyCopy) {
+    test::CInstallation install;
+    install.RenameLauncher(L"QuorlStart.exe");
+    const test::ProcessResult result = install.RunLauncher(L"");
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_TRUE(test::ProcessIdsNamed(L"QuorlLoader.exe").empty());
+    EXPECT_EQ(FailedLauncherLines(install), install.LogMessages());
+    EXPECT_EQ("", test::ReadFileBytes(install.App(L"QuorlLoader.exe")));
+}
+
+TEST(LauncherRoad, StartsNoLoaderWhileAnEarlierOneStillRunsFromTheCopy) {
+    test::CInstallation install;
+    install.AddPendingInstaller();
+    // The earlier loader waits for an installer that runs until the test ends it.
+    ::SetEnvironmentVariableW(L"QUORL_SETUP_MS", L"60000");
+    const test::ProcessResult first = install.RunLauncher(L"");
+    ::SetEnvironmentVariableW(L"QUORL_SETUP_MS", nullptr);
+    ASSERT_TRUE(first.finished);
+    ASSERT_TRUE(install.WaitForLogMessage("found setup.exe OK, update and waiting..."));
+
+    const test::ProcessResult second = install.RunLauncher(L"");
+    ASSERT_TRUE(second.finished);
+    EXPECT_EQ(0u, second.exitCode);
+    EXPECT_EQ(FailedLauncherLines(install), test::Messages(second.output));
+    EXPECT_EQ(test::ReadFileBytes(install.LauncherPath()),
+              test::ReadFileBytes(install.App(L"QuorlLoader.exe")));
+    test::WaitForProcessesNamed(L"setup.exe", 0);
+    ASSERT_TRUE(install.WaitForLoader());
+    // Two launchers and the earlier loader: no second loader ran from the file.
+    EXPECT_EQ(3u, test::CountOf(install.LogMessages(), install.DirectoryLine()));
 }
 
 TEST(LoaderRoad, ThreeArgumentsRunTheLoaderAtOnceWithoutACopy) {
@@ -231,6 +270,23 @@ TEST_F(UpdateRoad, OlderBackupIsReplaced) {
     EXPECT_EQ(InstallerBytes(), test::ReadFileBytes(m_install.App(L"setup.exe.bak")));
 }
 
+TEST_F(UpdateRoad, InstallerRunsOnceWhenTheOlderBackupCannotBeRemoved) {
+    const std::wstring backup = m_install.App(L"setup.exe.bak");
+    test::WriteFileBytes(backup, "previous update");
+    ::SetFileAttributesW(backup.c_str(), FILE_ATTRIBUTE_READONLY);
+    RunLoader();
+    const Lines twoStarts = RunLoader();
+    ::SetFileAttributesW(backup.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(
+        Concat(LoaderLines(m_install, {"found setup.exe OK, update and waiting...",
+                                       "setup.exe exit, backup it setup.exe -> setup.exe.bak ...",
+                                       "remove previous update pack!", "backup setup.exe failed!"}),
+               LoaderLines(m_install, kNoUpdate)),
+        twoStarts);
+    EXPECT_FALSE(test::FileExists(m_install.InstallerPath()));
+    EXPECT_EQ("previous update", test::ReadFileBytes(backup));
+}
+
 TEST_F(UpdateRoad, InstallerThatCannotStartStaysPending) {
     test::WriteFileBytes(m_install.InstallerPath(), "not a program");
     // The shell reports the failed start in a box of its own.
@@ -287,6 +343,23 @@ TEST(ClientRoad, ClientNameWithABlankDoesNotStartAPlantedProgram) {
     test::ExpectClientRanRestricted(install, L"My quorl.exe");
 }
 
+TEST(ClientRoad, StartsQuorlExeRatherThanTheUninstallerOrAHelperBesideIt) {
+    test::CInstallation install;
+    for (const wchar_t* name : {L"Quorl Uninstall.exe", L"Quorl-Helper.exe"}) {
+        test::CopyFileTo(test::ProgramPath(L"fake_client.exe"), install.InRoot(name));
+    }
+    ASSERT_TRUE(install.RunLauncher(kLoaderArguments).finished);
+    EXPECT_EQ(LoaderLines(install, kNoUpdate), install.LogMessages());
+
+    const auto record = ClientRecord(install.InRoot(L"client-record.txt"));
+    if (record.empty() && test::RunningUnderWine()) {
+        GTEST_SKIP() << "the restricted start is unavailable under Wine: no client ran to record "
+                        "which file it was";
+    }
+    ASSERT_FALSE(record.empty()) << "the client never ran";
+    EXPECT_EQ(test::ToUtf8(install.InRoot(L"Quorl.exe")), record.at("module"));
+}
+
 class RequiredFilesRoad : public ::testing::Test {
 protected:
     // Runs the launcher, expecting the required-files box, which it closes.
@@ -340,8 +413,10 @@ TEST(ConcurrentLaunchers, TakeTurnsRewritingTheLoader) {
     ASSERT_TRUE(otherLauncher.IsValid());
     test::CChildProcess launcher(install.LauncherCommandLine(L""), install.AppDir());
     ASSERT_TRUE(launcher.Started());
-    ::Sleep(1000);
-    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(launcher.Handle(), 0));
+    // From its last line before the lock, a launcher that took no turn would
+    // be through the copy and ended within moments.
+    ASSERT_TRUE(install.WaitForLogMessage("build Quorl Loader..."));
+    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(launcher.Handle(), 200));
     EXPECT_EQ("stale", test::ReadFileBytes(install.App(L"QuorlLoader.exe")));
 
     ::ReleaseMutex(otherLauncher.Get());
@@ -351,6 +426,35 @@ TEST(ConcurrentLaunchers, TakeTurnsRewritingTheLoader) {
     EXPECT_EQ(test::ReadFileBytes(install.LauncherPath()),
               test::ReadFileBytes(install.App(L"QuorlLoader.exe")));
     EXPECT_EQ(LauncherLines(install), test::Messages(result.output));
+}
+
+TEST(ConcurrentLaunchers, GiveUpWithALogLineWhenTheBuildLockIsNeverFreed) {
+    test::CInstallation install;
+    test::WriteFileBytes(install.App(L"QuorlLoader.exe"), "stale");
+    const CScopedKernelHandle otherLauncher(::CreateMutexW(nullptr, TRUE, L"QuorlLaunch.exe"));
+    ASSERT_TRUE(otherLauncher.IsValid());
+    // The launcher waits 30 s for its turn.
+    const test::ProcessResult result = install.RunLauncher(L"", L"", 60000);
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ(FailedLauncherLines(install), install.LogMessages());
+    EXPECT_EQ("stale", test::ReadFileBytes(install.App(L"QuorlLoader.exe")));
+}
+
+TEST(ConcurrentLaunchers, BuildLockOfAKilledLauncherIsTakenOver) {
+    test::CInstallation install;
+    test::CMutexHolder killedLauncher(L"QuorlLaunch.exe", false);
+    ASSERT_TRUE(killedLauncher.WaitUntilHeld());
+    // Our own handle keeps the mutex in being past its holder, abandoned rather than gone.
+    const CScopedKernelHandle kept(::OpenMutexW(SYNCHRONIZE, FALSE, L"QuorlLaunch.exe"));
+    ASSERT_TRUE(kept.IsValid());
+    killedLauncher.Kill();
+    const test::ProcessResult result = install.RunLauncher(L"");
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(LauncherLines(install), test::Messages(result.output));
+    ASSERT_TRUE(install.WaitForLoader());
+    EXPECT_EQ(test::ReadFileBytes(install.LauncherPath()),
+              test::ReadFileBytes(install.App(L"QuorlLoader.exe")));
 }
 
 TEST(ConcurrentLaunchers, FiveAtOnceLoseNoLineAndRunTheInstallerOnce) {
@@ -374,6 +478,7 @@ TEST(ConcurrentLaunchers, FiveAtOnceLoseNoLineAndRunTheInstallerOnce) {
     const std::set<std::string> known = {install.DirectoryLine(),
                                          "start Quorl Launch...",
                                          "build Quorl Loader...",
+                                         "build Quorl Loader failed!",
                                          "exit Quorl Launch",
                                          "start Quorl Loader...",
                                          "Quorl loader already runing! exit",
@@ -387,10 +492,13 @@ TEST(ConcurrentLaunchers, FiveAtOnceLoseNoLineAndRunTheInstallerOnce) {
         EXPECT_EQ(1u, known.count(message)) << "torn or unknown line: " << message;
     }
     EXPECT_EQ(kLaunchers, test::CountOf(messages, "exit Quorl Launch"));
-    // Every launcher's loader ran: none was started from a half-written copy.
-    EXPECT_EQ(2u * kLaunchers, test::CountOf(messages, install.DirectoryLine()));
-    EXPECT_EQ(kLaunchers, test::CountOf(messages, "start Quorl Loader...") +
-                              test::CountOf(messages, "Quorl loader already runing! exit"));
+    // A launcher that found a running loader holding the copy started none;
+    // every loader that was started ran: none came from a half-written copy.
+    const size_t loaders = kLaunchers - test::CountOf(messages, "build Quorl Loader failed!");
+    EXPECT_LE(1u, loaders);
+    EXPECT_EQ(kLaunchers + loaders, test::CountOf(messages, install.DirectoryLine()));
+    EXPECT_EQ(loaders, test::CountOf(messages, "start Quorl Loader...") +
+                           test::CountOf(messages, "Quorl loader already runing! exit"));
     EXPECT_EQ(1u, test::CountOf(messages, "found setup.exe OK, update and waiting..."));
     EXPECT_EQ(test::ReadFileBytes(install.LauncherPath()),
               test::ReadFileBytes(install.App(L"QuorlLoader.exe")));

@@ -104,6 +104,22 @@ size_t CInstallation::ClientRuns() const {
     return ReadFileBytes(InRoot(L"client-record.txt.runs")).size();
 }
 
+void CInstallation::RenameLauncher(const std::wstring& name) {
+    ::MoveFileW(LauncherPath().c_str(), App(name).c_str());
+    m_launcherName = name;
+}
+
+bool CInstallation::WaitForLogMessage(const std::string& message, DWORD timeoutMs) const {
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    while (CountOf(LogMessages(), message) == 0) {
+        if (::GetTickCount64() >= deadline) {
+            return false;
+        }
+        ::Sleep(20);
+    }
+    return true;
+}
+
 void CInstallation::AddPendingInstaller() {
     MakeDirectory(InRoot(L"update"));
     CopyFileTo(ProgramPath(L"fake_setup.exe"), InstallerPath());

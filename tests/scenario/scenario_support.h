@@ -41,10 +41,14 @@ public:
     const std::wstring& AppDir() const { return m_appDir; }
     std::wstring App(const std::wstring& name) const { return m_appDir + L"\\" + name; }
     std::wstring InRoot(const std::wstring& name) const { return m_root / name; }
-    std::wstring LauncherPath() const { return App(L"QuorlLaunch.exe"); }
+    std::wstring LauncherPath() const { return App(m_launcherName); }
+    // Renames the launcher file; RunLauncher then starts it under that name.
+    void RenameLauncher(const std::wstring& name);
     std::wstring LogPath() const { return App(L"logs\\SimpleLogger.log"); }
     std::string LogText() const { return ReadFileBytes(LogPath()); }
     std::vector<std::string> LogMessages() const { return Messages(LogText()); }
+    // Waits until the log holds the message; false if it did not within the limit.
+    bool WaitForLogMessage(const std::string& message, DWORD timeoutMs = 30000) const;
     std::string DirectoryLine() const { return ToUtf8(m_appDir); }
 
     // The fake client's record once it has run; empty when it has not within the limit.
@@ -71,6 +75,7 @@ public:
 private:
     CTempDir m_root;
     std::wstring m_appDir;
+    std::wstring m_launcherName = L"QuorlLaunch.exe";
 };
 
 // What every installation sets in this process's environment, for the launcher,

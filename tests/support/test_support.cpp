@@ -207,6 +207,10 @@ ProcessResult CMutexHolder::Quit() {
     return m_child.Wait(20000);
 }
 
+ProcessResult CMutexHolder::Kill() {
+    return m_child.Wait(0);
+}
+
 std::map<std::string, std::string> ReadRecord(const std::wstring& path) {
     std::map<std::string, std::string> record;
     for (const std::string& line : SplitCrLfLines(ReadFileBytes(path))) {
@@ -280,6 +284,57 @@ std::wstring CommandLineOf(DWORD processId) {
         return std::wstring();
     }
     return commandLine;
+}
+
+namespace {
+
+// SystemExtendedHandleInformation, which winternl.h does not declare.
+constexpr ULONG kExtendedHandleInformation = 64;
+struct HandleEntry {
+    PVOID object;
+    ULONG_PTR processId;
+    ULONG_PTR handle;
+    ULONG access;
+    USHORT creatorBackTraceIndex;
+    USHORT objectTypeIndex;
+    ULONG attributes;
+    ULONG reserved;
+};
+struct HandleTable {
+    ULONG_PTR count;
+    ULONG_PTR reserved;
+    HandleEntry entries[1];
+};
+
+DWORD CountOwnEntriesInSystemHandleTable() {
+    using QueryFunction = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<QueryFunction>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
+    std::vector<char> buffer(1 << 16);
+    NTSTATUS status = kInfoLengthMismatch;
+    while (query != nullptr && status == kInfoLengthMismatch) {
+        buffer.resize(buffer.size() * 2);
+        status = query(kExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                       nullptr);
+    }
+    if (query == nullptr || status != 0) {
+        return 0;
+    }
+    const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
+    DWORD count = 0;
+    for (ULONG_PTR i = 0; i < table->count; ++i) {
+        count += table->entries[i].processId == ::GetCurrentProcessId() ? 1 : 0;
+    }
+    return count;
+}
+
+}  // namespace
+
+DWORD OwnHandleCount() {
+    DWORD count = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &count);
+    return count != 0 ? count : CountOwnEntriesInSystemHandleTable();
 }
 
 std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine) {

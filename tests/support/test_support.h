@@ -80,13 +80,15 @@ private:
     CScopedKernelHandle m_process;
 };
 
-// mutex_holder.exe in another process, holding a named mutex until Quit();
+// mutex_holder.exe in another process, owning a named mutex until Quit();
 // with `deny`, under a DACL that lets nobody else open it.
 class CMutexHolder {
 public:
     CMutexHolder(const std::wstring& name, bool deny);
     bool WaitUntilHeld();
     ProcessResult Quit();
+    // Ends the holder as a crash would, abandoning the mutex.
+    ProcessResult Kill();
 
 private:
     std::wstring m_readyName;
@@ -113,6 +115,10 @@ bool WaitForProcessesNamed(const std::wstring& exeName, DWORD timeoutMs);
 
 // Another process's command line, read from its process parameters.
 std::wstring CommandLineOf(DWORD processId);
+
+// Handles this process has open. Wine's GetProcessHandleCount reports none,
+// so there this process's entries in the system handle table are counted.
+DWORD OwnHandleCount();
 
 // Splits a command line into arguments as CommandLineToArgvW does.
 std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine);
