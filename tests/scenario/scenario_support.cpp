@@ -42,10 +42,10 @@ std::vector<std::string> Without(std::vector<std::string> all,
     return all;
 }
 
-CInstallation::CInstallation(const std::wstring& appDirName)
+CInstallation::CInstallation(const std::wstring& appDirName, const std::wstring& launcher)
     : m_appDir(m_root.Path() + L"\\" + appDirName) {
     MakeDirectory(m_appDir);
-    CopyFileTo(ProgramPath(L"QuorlLaunch.exe"), LauncherPath());
+    CopyFileTo(ProgramPath(launcher), LauncherPath());
     for (const wchar_t* name : kRequiredFiles) {
         WriteFileBytes(App(name), "");
     }
@@ -57,9 +57,9 @@ CInstallation::~CInstallation() {
     WaitForProcessesNamed(L"setup.exe", 5000);
 }
 
-void CInstallation::AddPendingInstaller() {
+void CInstallation::AddPendingInstaller(const std::wstring& installer) {
     MakeDirectory(InRoot(L"update"));
-    CopyFileTo(ProgramPath(L"fake_setup.exe"), InstallerPath());
+    CopyFileTo(ProgramPath(installer), InstallerPath());
 }
 
 std::wstring CInstallation::LauncherCommandLine(const std::wstring& arguments) const {
