@@ -9,11 +9,13 @@
 
 #include "fileutil/find_files.h"
 #include "fileutil/path_util.h"
+#include "fileutil/scoped_handle.h"
 #include "fileutil/text_convert.h"
 #include "launcher/client_choice.h"
 #include "launcher/error_message.h"
 #include "logging/simple_logger.h"
 #include "process/client_probe.h"
+#include "process/installer_signature.h"
 #include "process/restricted_process.h"
 #include "process/update_setup.h"
 
@@ -64,6 +66,26 @@ bool ArchiveInstaller() {
     return std::rename(WStringToString(kUpdateInstaller).c_str(), backup.c_str()) == 0;
 }
 
+// True when the installer ran and ended.
+bool RunCheckedInstaller() {
+    // Held until the installer has ended: meanwhile nobody can change or
+    // rename the file, so the installer that runs is the one checked.
+    const CScopedKernelHandle installer(::CreateFileW(kUpdateInstaller, GENERIC_READ,
+                                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!IsSignedLikeUs(installer.Get(), kUpdateInstaller)) {
+        Log("setup.exe signature check failed, keep it pending");
+        return false;
+    }
+    Log("found setup.exe OK, update and waiting...");
+    if (RunUpdateSetupAndWait() != 0) {
+        // Archiving an installer that never ran would lose the update.
+        Log("start setup.exe failed, keep it pending");
+        return false;
+    }
+    return true;
+}
+
 void InstallPendingUpdate() {
     if (!PathExists(WStringToString(kUpdateInstaller))) {
         Log("setup.exe not found, check Quorl.exe...");
@@ -73,10 +95,7 @@ void InstallPendingUpdate() {
         Log("found setup.exe OK, but QUORL already runing, abort this update");
         return;
     }
-    Log("found setup.exe OK, update and waiting...");
-    if (RunUpdateSetupAndWait() != 0) {
-        // Archiving an installer that never ran would lose the update.
-        Log("start setup.exe failed, keep it pending");
+    if (!RunCheckedInstaller()) {
         return;
     }
     Log("setup.exe exit, backup it setup.exe -> setup.exe.bak ...");

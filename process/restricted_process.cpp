@@ -2,10 +2,9 @@
 
 #include <userenv.h>
 
-#include <string>
-
 #include "fileutil/scoped_handle.h"
 #include "process/platform_calls.h"
+#include "process/system_library.h"
 
 namespace {
 
@@ -51,31 +50,12 @@ Function GetUserEnvFunction(HMODULE module, const char* name) {
         reinterpret_cast<void (*)()>(platform::GetProcAddress(module, name)));
 }
 
-// userenv.dll is not a KnownDLL, so it is loaded from System32 only and only
-// now: a planted copy beside the executable is never picked up. Windows 7
-// without update KB2533623 refuses the search flag; the full path of the
-// system directory keeps to System32 there.
-HMODULE LoadUserEnvFromSystem32() {
-    const HMODULE module =
-        platform::LoadLibraryExW(L"userenv.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module != nullptr || ::GetLastError() != ERROR_INVALID_PARAMETER) {
-        return module;
-    }
-    wchar_t systemDir[MAX_PATH + 1] = {};
-    const UINT length = ::GetSystemDirectoryW(systemDir, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        return nullptr;
-    }
-    const std::wstring path = std::wstring(systemDir, length) + L"\\userenv.dll";
-    // With the full path, the library's own imports are looked for beside it.
-    return platform::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
-// The user's environment block for a token. Without the library or the
-// block, Block() is null and the child gets our own environment.
+// The user's environment block for a token. userenv.dll is loaded only now,
+// from System32. Without the library or the block, Block() is null and the
+// child gets our own environment.
 class CEnvironmentBlock {
 public:
-    explicit CEnvironmentBlock(HANDLE token) : m_userEnv(LoadUserEnvFromSystem32()) {
+    explicit CEnvironmentBlock(HANDLE token) : m_userEnv(LoadSystemLibrary(L"userenv.dll")) {
         if (!m_userEnv.IsValid()) {
             return;
         }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Under Wine: with a userenv.dll planted beside the launcher, Wine's own DLL
-# trace shows that the loader still reaches the restricted start's
-# environment block, with userenv.dll from the system directory, and the
-# planted copy marks no process.
+# Under Wine: with userenv.dll, wintrust.dll and crypt32.dll planted beside a
+# signed launcher and a signed installer pending, Wine's own DLL trace shows
+# that the loader checks the installer and reaches the restricted start's
+# environment block with all three from the system directory, and no planted
+# copy marks a process.
 #   planted_dll_trace.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 src=$1
@@ -15,7 +16,12 @@ work=$(mktemp -d "$build/planted-trace.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 app=$work/app
 mkdir -p "$app"
-cp "$build/bin/QuorlLaunch.exe" "$build/bin/planted/userenv.dll" "$app/"
+dlls="userenv wintrust crypt32"
+cp "$build/bin/signed/QuorlLaunch.exe" "$app/"
+for dll in $dlls; do cp "$build/bin/planted/$dll.dll" "$app/"; done
+mkdir -p "$work/update"
+cp "$build/bin/signed/setup-same.exe" "$work/update/setup.exe"
+export QUORL_SETUP_MS=0
 for file in Quorl.exe sqlite3.dll log4cpp.dll mailcore2.dll libetpan.dll uchardet.dll \
     Tolvane.dll ovank.dll; do
     : >"$app/$file"
@@ -43,9 +49,12 @@ grep -q "exit Quorl Loader" "$app/logs/SimpleLogger.log" || fail "the loader did
 [ ! -e "$app/planted-loaded.txt" ] || fail "the planted DLL was loaded by: $(cat "$app/planted-loaded.txt")"
 loader=$(grep -m1 'Loaded L".*\\\\QuorlLoader.exe"' "$work/trace" | cut -d: -f1)
 [ -n "$loader" ] || fail "no trace of the loader"
-grep -q "^$loader:trace:loaddll:build_module Loaded L\"C:\\\\\\\\windows\\\\\\\\system32\\\\\\\\userenv.dll\"" \
-    "$work/trace" || fail "the loader never loaded userenv.dll from the system directory"
-if grep -i 'Loaded L".*\\\\app\\\\userenv.dll"' "$work/trace"; then
-    fail "a process loaded the planted userenv.dll"
-fi
-echo "the loader (process $loader) took userenv.dll from the system directory only"
+grep -q "setup.exe exit" "$app/logs/SimpleLogger.log" || fail "the installer did not run"
+for dll in $dlls; do
+    grep -q "^$loader:trace:loaddll:build_module Loaded L\"C:\\\\\\\\windows\\\\\\\\system32\\\\\\\\$dll.dll\"" \
+        "$work/trace" || fail "the loader never loaded $dll.dll from the system directory"
+    if grep -i "Loaded L\".*\\\\\\\\app\\\\\\\\$dll.dll\"" "$work/trace"; then
+        fail "a process loaded the planted $dll.dll"
+    fi
+done
+echo "the loader (process $loader) took $dlls from the system directory only"

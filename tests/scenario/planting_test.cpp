@@ -6,11 +6,18 @@
 
 namespace {
 
-TEST(DllPlanting, NeitherLauncherNorLoaderLoadsAUserenvPlantedBesideThem) {
-    test::CInstallation install;
+TEST(DllPlanting, NeitherLauncherNorLoaderLoadsASystemDllPlantedBesideThem) {
+    if (!test::FileExists(test::ProgramPath(test::kSignedLauncher))) {
+        GTEST_SKIP() << test::kNoSignedPrograms;
+    }
+    // Signed, with a signed installer pending, the loader needs all three.
+    test::CInstallation install(L"app", test::kSignedLauncher);
+    install.AddPendingInstaller(L"signed\\setup-same.exe");
+    for (const wchar_t* dll : {L"userenv.dll", L"wintrust.dll", L"crypt32.dll"}) {
+        test::CopyFileTo(test::ProgramPath(std::wstring(L"planted\\") + dll), install.App(dll));
+    }
     const std::wstring planted = install.App(L"userenv.dll");
     const std::wstring marker = install.App(L"planted-loaded.txt");
-    test::CopyFileTo(test::ProgramPath(L"planted\\userenv.dll"), planted);
 
     // The fixture does leave its marker in a process that loads it.
     const HMODULE self = ::LoadLibraryW(planted.c_str());
@@ -22,9 +29,13 @@ TEST(DllPlanting, NeitherLauncherNorLoaderLoadsAUserenvPlantedBesideThem) {
     ASSERT_TRUE(install.RunLauncher(L"").finished);
     ASSERT_TRUE(install.WaitForLoader());
     EXPECT_FALSE(test::FileExists(marker)) << test::ReadFileBytes(marker);
-    // The loader went on to the client's restricted start, the one step that
-    // needs userenv.dll.
-    EXPECT_EQ(1u, test::CountOf(install.LogMessages(), "check Quorl.exe OK exec it"));
+    // The loader checked and ran the installer, which needs wintrust.dll and
+    // crypt32.dll, and went on to the client's restricted start, which needs
+    // userenv.dll.
+    const std::vector<std::string> messages = install.LogMessages();
+    EXPECT_EQ(1u,
+              test::CountOf(messages, "setup.exe exit, backup it setup.exe -> setup.exe.bak ..."));
+    EXPECT_EQ(1u, test::CountOf(messages, "check Quorl.exe OK exec it"));
 }
 
 }  // namespace

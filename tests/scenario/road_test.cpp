@@ -301,6 +301,70 @@ TEST_F(UpdateRoad, InstallerThatCannotStartStaysPending) {
     EXPECT_FALSE(test::FileExists(m_install.App(L"setup.exe.bak")));
 }
 
+struct SignedUpdateCase {
+    const char* name;
+    const wchar_t* installer;
+    bool runs;
+};
+
+void PrintTo(const SignedUpdateCase& updateCase, std::ostream* out) {
+    *out << updateCase.name;
+}
+
+class SignedLauncherUpdate : public ::testing::TestWithParam<SignedUpdateCase> {};
+
+TEST_P(SignedLauncherUpdate, RunsOnlyAnInstallerSignedUnderItsSubject) {
+    if (!test::FileExists(test::ProgramPath(test::kSignedLauncher))) {
+        GTEST_SKIP() << test::kNoSignedPrograms;
+    }
+    const SignedUpdateCase& update = GetParam();
+    test::CInstallation install(L"app", test::kSignedLauncher);
+    install.AddPendingInstaller(update.installer);
+    ASSERT_TRUE(install.RunLauncher(kLoaderArguments).finished);
+
+    EXPECT_EQ(
+        LoaderLines(install, update.runs
+                                 ? Lines{"found setup.exe OK, update and waiting...",
+                                         "setup.exe exit, backup it setup.exe -> setup.exe.bak ..."}
+                                 : Lines{"setup.exe signature check failed, keep it pending"}),
+        install.LogMessages());
+    EXPECT_EQ(update.runs, test::FileExists(install.InstallerRecordPath()));
+    // Archived once it ran, otherwise still pending as it was.
+    const std::wstring kept = update.runs ? install.App(L"setup.exe.bak") : install.InstallerPath();
+    EXPECT_EQ(test::ReadFileBytes(test::ProgramPath(update.installer)), test::ReadFileBytes(kept));
+    EXPECT_NE(update.runs, test::FileExists(install.InstallerPath()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Installers, SignedLauncherUpdate,
+    ::testing::Values(SignedUpdateCase{"SameCertificate", L"signed\\setup-same.exe", true},
+                      SignedUpdateCase{"RenewedCertificate", L"signed\\setup-renewed.exe", true},
+                      SignedUpdateCase{"Unsigned", L"fake_setup.exe", false},
+                      SignedUpdateCase{"OtherSubject", L"signed\\setup-other.exe", false},
+                      SignedUpdateCase{"ByteChangedAfterSigning", L"signed\\setup-changed.exe",
+                                       false}),
+    [](const ::testing::TestParamInfo<SignedUpdateCase>& param) { return param.param.name; });
+
+// Otherwise another program could swap the file between the check and the run.
+TEST(SignedLauncherUpdateRun, NobodyCanRenameTheInstallerWhileItRuns) {
+    if (!test::FileExists(test::ProgramPath(test::kSignedLauncher))) {
+        GTEST_SKIP() << test::kNoSignedPrograms;
+    }
+    test::CInstallation install(L"app", test::kSignedLauncher);
+    install.AddPendingInstaller(L"signed\\setup-same.exe");
+    test::CChildProcess loader(install.LauncherCommandLine(kLoaderArguments), install.AppDir());
+    for (int i = 0; i < 400 && !test::FileExists(install.InstallerRecordPath()); ++i) {
+        ::Sleep(50);
+    }
+    ASSERT_TRUE(test::FileExists(install.InstallerRecordPath())) << "the installer never ran";
+
+    EXPECT_FALSE(::MoveFileW(install.InstallerPath().c_str(),
+                             install.InRoot(L"update\\swapped.exe").c_str()));
+    EXPECT_EQ(0u, test::ReadRecord(install.InstallerRecordPath()).count("end"))
+        << "the installer had ended before the test tried";
+    EXPECT_TRUE(loader.Wait(30000).finished);
+}
+
 class ClientMissingRoad : public ::testing::Test {
 protected:
     void SetUp() override { ::DeleteFileW(m_install.InRoot(L"Quorl.exe").c_str()); }

@@ -74,11 +74,11 @@ std::map<std::string, std::string> ExpectClientRanRestricted(const CInstallation
     return record;
 }
 
-CInstallation::CInstallation(const std::wstring& appDirName)
+CInstallation::CInstallation(const std::wstring& appDirName, const std::wstring& launcher)
     : m_appDir(m_root.Path() + L"\\" + appDirName) {
     ::SetEnvironmentVariableW(L"QUORL_FIXTURE_TAG", EnvironmentTag().c_str());
     MakeDirectory(m_appDir);
-    CopyFileTo(ProgramPath(L"QuorlLaunch.exe"), LauncherPath());
+    CopyFileTo(ProgramPath(launcher), LauncherPath());
     for (const wchar_t* name : kRequiredFiles) {
         WriteFileBytes(App(name), "");
     }
@@ -120,9 +120,9 @@ bool CInstallation::WaitForLogMessage(const std::string& message, DWORD timeoutM
     return true;
 }
 
-void CInstallation::AddPendingInstaller() {
+void CInstallation::AddPendingInstaller(const std::wstring& installer) {
     MakeDirectory(InRoot(L"update"));
-    CopyFileTo(ProgramPath(L"fake_setup.exe"), InstallerPath());
+    CopyFileTo(ProgramPath(installer), InstallerPath());
 }
 
 std::wstring CInstallation::LauncherCommandLine(const std::wstring& arguments) const {

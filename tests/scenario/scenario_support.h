@@ -10,6 +10,13 @@ namespace test {
 
 constexpr size_t kStampLength = 22;
 
+// The launcher signed by "Quorl Test Publisher", beside installers signed as
+// their names say (signed\setup-same.exe, ...): made on the host by the
+// CTest fixture sign_programs.sh, absent where it cannot run.
+constexpr wchar_t kSignedLauncher[] = L"signed\\QuorlLaunch.exe";
+constexpr char kNoSignedPrograms[] =
+    "no signed programs: the CTest fixture sign_programs.sh makes them";
+
 // The files the launcher insists on, in the order it checks them.
 extern const wchar_t* const kRequiredFiles[8];
 
@@ -30,9 +37,11 @@ std::vector<std::string> Without(std::vector<std::string> all,
 // A temporary installation laid out as shipped: root\app (the directory D)
 // holds the launcher and the required files, root holds the client
 // (the fake client as "Quorl.exe"). Processes it started are ended with it.
+// Programs are named as for test::ProgramPath: signed\QuorlLaunch.exe, say.
 class CInstallation {
 public:
-    explicit CInstallation(const std::wstring& appDirName = L"app");
+    explicit CInstallation(const std::wstring& appDirName = L"app",
+                           const std::wstring& launcher = L"QuorlLaunch.exe");
     ~CInstallation();
     CInstallation(const CInstallation&) = delete;
     CInstallation& operator=(const CInstallation&) = delete;
@@ -56,8 +65,8 @@ public:
     // How often a fake client in root has run.
     size_t ClientRuns() const;
 
-    // The fake installer as root\update\setup.exe.
-    void AddPendingInstaller();
+    // An installer as root\update\setup.exe, the fake one unless named.
+    void AddPendingInstaller(const std::wstring& installer = L"fake_setup.exe");
     std::wstring InstallerPath() const { return InRoot(L"update\\setup.exe"); }
     std::wstring InstallerRecordPath() const { return InRoot(L"update\\setup-record.txt"); }
 

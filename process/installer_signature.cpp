@@ -1,0 +1,200 @@
+#include "process/installer_signature.h"
+
+#include <wincrypt.h>
+#include <wintrust.h>
+// After wintrust.h, which it needs.
+#include <softpub.h>
+
+#include <vector>
+
+#include "fileutil/module_dir.h"
+#include "fileutil/scoped_handle.h"
+#include "process/system_library.h"
+
+namespace {
+
+// The calls of crypt32.dll and wintrust.dll. The declarations only give the
+// types; nothing is imported from either library.
+struct CryptCalls {
+    decltype(&::CryptQueryObject) queryObject;
+    decltype(&::CryptMsgGetParam) getMessageParam;
+    decltype(&::CryptMsgClose) closeMessage;
+    decltype(&::CertFindCertificateInStore) findCertificate;
+    decltype(&::CertFreeCertificateContext) freeCertificate;
+    decltype(&::CertCloseStore) closeStore;
+    decltype(&::CertCompareCertificateName) compareNames;
+    decltype(&::WinVerifyTrust) verifyTrust;
+};
+
+// Filled while CCryptLibraries keeps both libraries loaded. The owners below
+// close through it, and none of them outlives the libraries.
+CryptCalls g_calls = {};
+
+struct ModuleTraits {
+    using Handle = HMODULE;
+    static Handle Invalid() noexcept { return nullptr; }
+    static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
+    static void Close(Handle handle) noexcept { ::FreeLibrary(handle); }
+};
+
+struct StoreTraits {
+    using Handle = HCERTSTORE;
+    static Handle Invalid() noexcept { return nullptr; }
+    static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
+    static void Close(Handle handle) noexcept { g_calls.closeStore(handle, 0); }
+};
+
+struct MessageTraits {
+    using Handle = HCRYPTMSG;
+    static Handle Invalid() noexcept { return nullptr; }
+    static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
+    static void Close(Handle handle) noexcept { g_calls.closeMessage(handle); }
+};
+
+struct CertificateTraits {
+    using Handle = PCCERT_CONTEXT;
+    static Handle Invalid() noexcept { return nullptr; }
+    static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
+    static void Close(Handle handle) noexcept { g_calls.freeCertificate(handle); }
+};
+
+using CScopedModule = CScopedHandle<ModuleTraits>;
+using CScopedStore = CScopedHandle<StoreTraits>;
+using CScopedMessage = CScopedHandle<MessageTraits>;
+using CScopedCertificate = CScopedHandle<CertificateTraits>;
+
+template <typename Function>
+bool Resolve(HMODULE module, const char* name, Function& function) {
+    // Through void (*)(): the one function type that converts to any other
+    // without a cast-function-type warning.
+    function =
+        reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+    return function != nullptr;
+}
+
+// Neither library is a KnownDLL: both are loaded from System32 only, and
+// only while an installer is checked, so a copy planted beside the
+// executable is never picked up and an ordinary start loads neither.
+class CCryptLibraries {
+public:
+    CCryptLibraries()
+        : m_crypt32(LoadSystemLibrary(L"crypt32.dll")),
+          m_wintrust(LoadSystemLibrary(L"wintrust.dll")) {
+        const HMODULE crypt32 = m_crypt32.Get();
+        const HMODULE wintrust = m_wintrust.Get();
+        m_loaded = crypt32 != nullptr && wintrust != nullptr &&
+                   Resolve(crypt32, "CryptQueryObject", g_calls.queryObject) &&
+                   Resolve(crypt32, "CryptMsgGetParam", g_calls.getMessageParam) &&
+                   Resolve(crypt32, "CryptMsgClose", g_calls.closeMessage) &&
+                   Resolve(crypt32, "CertFindCertificateInStore", g_calls.findCertificate) &&
+                   Resolve(crypt32, "CertFreeCertificateContext", g_calls.freeCertificate) &&
+                   Resolve(crypt32, "CertCloseStore", g_calls.closeStore) &&
+                   Resolve(crypt32, "CertCompareCertificateName", g_calls.compareNames) &&
+                   Resolve(wintrust, "WinVerifyTrust", g_calls.verifyTrust);
+    }
+    ~CCryptLibraries() { g_calls = CryptCalls(); }
+    CCryptLibraries(const CCryptLibraries&) = delete;
+    CCryptLibraries& operator=(const CCryptLibraries&) = delete;
+
+    bool Loaded() const noexcept { return m_loaded; }
+
+private:
+    CScopedModule m_crypt32;
+    CScopedModule m_wintrust;
+    bool m_loaded = false;
+};
+
+// Read from our own image as mapped: an unsigned build reads no file and
+// loads no library.
+bool WeCarryASignature() {
+    const auto* image = reinterpret_cast<const BYTE*>(::GetModuleHandleW(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos->e_lfanew);
+    return nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].Size != 0;
+}
+
+// No UI, no revocation check and nothing fetched over the network: start-up
+// never waits on it. The verification state is closed whatever the result.
+bool VerifiesOffline(HANDLE file, const wchar_t* path) {
+    WINTRUST_FILE_INFO fileInfo = {};
+    fileInfo.cbStruct = sizeof fileInfo;
+    fileInfo.pcwszFilePath = path;
+    fileInfo.hFile = file;
+    WINTRUST_DATA data = {};
+    data.cbStruct = sizeof data;
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &fileInfo;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    // INVALID_HANDLE_VALUE: no interactive user to ask.
+    const HWND noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
+    const LONG result = g_calls.verifyTrust(noUser, &action, &data);
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    g_calls.verifyTrust(noUser, &action, &data);
+    return result == ERROR_SUCCESS;
+}
+
+// The certificate of the first signer of the file's embedded signature, or
+// none. It stays valid after its store is closed, until it is freed.
+CScopedCertificate SignerCertificate(const wchar_t* path) {
+    // Out values of failed calls are not trusted: nothing is owned until a call succeeds.
+    HCERTSTORE rawStore = nullptr;
+    HCRYPTMSG rawMessage = nullptr;
+    if (!g_calls.queryObject(CERT_QUERY_OBJECT_FILE, path,
+                             CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+                             CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, &rawStore,
+                             &rawMessage, nullptr)) {
+        return CScopedCertificate();
+    }
+    const CScopedStore store(rawStore);
+    const CScopedMessage message(rawMessage);
+    DWORD size = 0;
+    if (!g_calls.getMessageParam(message.Get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size)) {
+        return CScopedCertificate();
+    }
+    std::vector<BYTE> signerInfo(size);
+    if (!g_calls.getMessageParam(message.Get(), CMSG_SIGNER_INFO_PARAM, 0, signerInfo.data(),
+                                 &size)) {
+        return CScopedCertificate();
+    }
+    const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(signerInfo.data());
+    CERT_INFO signerId = {};
+    signerId.Issuer = signer->Issuer;
+    signerId.SerialNumber = signer->SerialNumber;
+    return CScopedCertificate(g_calls.findCertificate(store.Get(),
+                                                      X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                                      CERT_FIND_SUBJECT_CERT, &signerId, nullptr));
+}
+
+// The subject, not the certificate: a renewed certificate keeps the subject.
+bool HaveTheSameSubject(PCCERT_CONTEXT ours, PCCERT_CONTEXT theirs) {
+    return g_calls.compareNames(X509_ASN_ENCODING, &ours->pCertInfo->Subject,
+                                &theirs->pCertInfo->Subject) != FALSE;
+}
+
+}  // namespace
+
+bool IsSignedLikeUs(HANDLE installer, const wchar_t* installerPath) {
+    if (!WeCarryASignature()) {
+        return true;
+    }
+    if (installer == nullptr || installer == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const CCryptLibraries libraries;
+    if (!libraries.Loaded()) {
+        return false;
+    }
+    // Our own signature is read, not verified: nothing in the user's reach
+    // (a distrusted entry in the user's certificate store, say) may make us
+    // count as unsigned and so turn the check off.
+    const CScopedCertificate ours = SignerCertificate(GetModuleFilePathW().c_str());
+    if (!ours.IsValid() || !VerifiesOffline(installer, installerPath)) {
+        return false;
+    }
+    const CScopedCertificate theirs = SignerCertificate(installerPath);
+    return theirs.IsValid() && HaveTheSameSubject(ours.Get(), theirs.Get());
+}
