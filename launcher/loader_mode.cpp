@@ -49,6 +49,7 @@ bool BecomeTheOnlyLoader() {
     }
     // A loader running with more rights than ours may deny us its mutex; the
     // refusal still proves that it runs.
+    // cppcheck-suppress resourceLeak ; the mutex is held until the process ends, as above
     return !(mutex == nullptr && error == ERROR_ACCESS_DENIED);
 }
 
@@ -91,7 +92,7 @@ void StartClient(const std::wstring& clientPath) {
     // Quoted, so that a blank in the path cannot make Windows try a shorter
     // program name first.
     std::wstring commandLine = L"\"" + clientPath + L"\"";
-    if (!StartRestrictedProcess(&commandLine[0])) {
+    if (!StartRestrictedProcess(commandLine.data())) {
         Log("exec Quorl.exe failed!");
     }
 }
