@@ -21,7 +21,8 @@ set(CMAKE_RC_COMPILER ${QUORL_LLVM_WINDRES})
 
 # The GCC's header search list: its libstdc++ folders, its own built-in headers (clang
 # brings its own) and the mingw-w64 headers, whose parent is the target's root.
-execute_process(COMMAND ${QUORL_MINGW_GXX} -xc++ -E -v -
+# LC_ALL=C: the GCC translates the list's heading into the user's language.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C ${QUORL_MINGW_GXX} -xc++ -E -v -
     INPUT_FILE /dev/null OUTPUT_QUIET ERROR_VARIABLE gxx_verbose
     RESULT_VARIABLE gxx_result)
 if(NOT gxx_result EQUAL 0)
@@ -45,7 +46,7 @@ if(NOT QUORL_LIBSTDCXX_INCLUDE_DIRS OR NOT CMAKE_SYSROOT)
 endif()
 
 # The GCC's library folders hold libstdc++, libgcc and libgcc_eh beside the mingw-w64 ones.
-execute_process(COMMAND ${QUORL_MINGW_GXX} -print-search-dirs
+execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C ${QUORL_MINGW_GXX} -print-search-dirs
     OUTPUT_VARIABLE gxx_search_dirs)
 string(REGEX REPLACE ".*\nlibraries: =?([^\n]*).*" "\\1" gxx_library_dirs "${gxx_search_dirs}")
 string(REPLACE ":" ";" gxx_library_dirs "${gxx_library_dirs}")
