@@ -20,7 +20,7 @@ std::wstring GetModuleFilePathW() {
 
 std::wstring GetModuleDirW() {
     std::wstring path = GetModuleFilePathW();
-    ::PathRemoveFileSpecW(&path[0]);
+    ::PathRemoveFileSpecW(path.data());
     // PathRemoveFileSpecW ends the text with a NUL but leaves the length alone.
     const std::wstring::size_type end = path.find(L'\0');
     if (end != std::wstring::npos) {

@@ -37,7 +37,7 @@ bool CreateDirectoryPath(std::string path) {
         if (IsDrivePrefix(prefix)) {
             continue;
         }
-        struct _stat64i32 status;
+        struct _stat64i32 status = {};
         if (QueryStatus(prefix, status)) {
             if ((status.st_mode & kDirectoryModeBit) == 0) {
                 return false;
@@ -51,7 +51,7 @@ bool CreateDirectoryPath(std::string path) {
 }
 
 bool PathExists(std::string path) {
-    struct _stat64i32 status;
+    struct _stat64i32 status = {};
     return QueryStatus(path, status);
 }
 

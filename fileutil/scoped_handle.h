@@ -58,6 +58,7 @@ private:
 struct KernelHandleTraits {
     using Handle = HANDLE;
     static Handle Invalid() noexcept { return nullptr; }
+    // cppcheck-suppress constParameter ; HANDLE is an opaque value, not a pointer to data
     static bool IsValid(Handle handle) noexcept {
         return handle != nullptr && handle != INVALID_HANDLE_VALUE;
     }

@@ -52,6 +52,7 @@ bool BecomeTheOnlyLoader() {
     }
     // A loader running with more rights than ours may deny us its mutex; the
     // refusal still proves that it runs.
+    // cppcheck-suppress resourceLeak ; the mutex is held until the process ends, as above
     return !(mutex == nullptr && error == ERROR_ACCESS_DENIED);
 }
 
@@ -117,7 +118,7 @@ void StartClient(const std::wstring& clientPath) {
     // Quoted, so that a blank in the path cannot make Windows try a shorter
     // program name first.
     std::wstring commandLine = L"\"" + clientPath + L"\"";
-    switch (StartRestrictedProcess(&commandLine[0])) {
+    switch (StartRestrictedProcess(commandLine.data())) {
         case RestrictedStart::kSaferToken:
             break;
         case RestrictedStart::kRestrictedToken:

@@ -14,7 +14,9 @@ const char kLogPath[] = "logs\\SimpleLogger.log";
 constexpr __int64 kMaxKeptLogSize = 1048576;
 const char kStampFormat[] = "[%Y.%m.%d %X]:";
 
-// Destroyed at normal process end, which closes the log file.
+// Destroyed at normal process end, which closes the log file. Not const: the
+// one logger is made on first use.
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables)
 std::unique_ptr<CSimpleLogger> g_instance;
 
 void RemoveOversizedLog() {
@@ -51,10 +53,10 @@ std::string ToFileText(const std::string& line) {
 // file: without it, concurrent appends lose and tear lines.
 class CWholeFileLock {
 public:
-    explicit CWholeFileLock(HANDLE file) : m_file(file) {
-        m_locked = ::LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD,
-                                &m_overlapped) != FALSE;
-    }
+    explicit CWholeFileLock(HANDLE file)
+        : m_file(file),
+          m_locked(::LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD,
+                                &m_overlapped) != FALSE) {}
     ~CWholeFileLock() {
         if (m_locked) {
             ::UnlockFileEx(m_file, 0, MAXDWORD, MAXDWORD, &m_overlapped);
@@ -65,8 +67,9 @@ public:
 
 private:
     HANDLE m_file;
+    // Before m_locked: the lock call in the constructor uses it.
     OVERLAPPED m_overlapped = {};
-    bool m_locked = false;
+    bool m_locked;
 };
 
 }  // namespace

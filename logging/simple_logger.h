@@ -22,7 +22,7 @@ public:
 
 private:
     CSimpleLogger();
-    void AppendToFile(const std::string& line);
+    void AppendToFile(const std::string& text);
 
     CScopedKernelHandle m_file;
 };

@@ -29,6 +29,7 @@ struct SidTraits {
 struct ModuleTraits {
     using Handle = HMODULE;
     static Handle Invalid() noexcept { return nullptr; }
+    // cppcheck-suppress constParameter ; an HMODULE is opaque, not a pointer to data
     static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
     static void Close(Handle handle) noexcept { platform::FreeLibrary(handle); }
 };

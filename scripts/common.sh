@@ -4,6 +4,7 @@
 scripts/ensure-packages.sh
 root=$PWD
 build=${QUORL_BUILD_DIR:-build}
+clang_build=${QUORL_CLANG_BUILD_DIR:-build-clang}
 
 # configure_and_build [TARGET...]: the mingw-cross preset; every target when none is named.
 configure_and_build() {
@@ -13,6 +14,13 @@ configure_and_build() {
     else
         cmake --build "$build" --target "$@"
     fi
+}
+
+# configure_and_build_clang: every target with the clang-mingw-cross preset, in a
+# build tree (and so a Wine prefix) of its own.
+configure_and_build_clang() {
+    cmake --preset clang-mingw-cross -B "$clang_build" >/dev/null
+    cmake --build "$clang_build"
 }
 
 # start_display: one Xvfb display for the run, so that message boxes are real
@@ -25,7 +33,12 @@ start_display() {
 }
 
 stop_display() {
-    WINEPREFIX="$root/$build/wineprefix" wineserver -k >/dev/null 2>&1 || true
+    local tree
+    for tree in "$build" "$clang_build"; do
+        if [ -d "$root/$tree/wineprefix" ]; then
+            WINEPREFIX="$root/$tree/wineprefix" wineserver -k >/dev/null 2>&1 || true
+        fi
+    done
     if [ -n "$started_xvfb" ]; then
         kill "$started_xvfb" 2>/dev/null || true
     fi

@@ -14,6 +14,12 @@ command -v ninja >/dev/null || need+=(ninja-build)
 command -v flock >/dev/null || need+=(util-linux)
 command -v osslsigncode >/dev/null || need+=(osslsigncode)
 command -v openssl >/dev/null || need+=(openssl)
+# The second compiler and the analysers; llvm brings llvm-windres for the resources.
+command -v clang++ >/dev/null || need+=(clang)
+command -v ld.lld >/dev/null || need+=(lld)
+command -v llvm-rc >/dev/null || need+=(llvm)
+command -v clang-tidy >/dev/null || need+=(clang-tidy)
+command -v cppcheck >/dev/null || need+=(cppcheck)
 
 [ ${#need[@]} -eq 0 ] && exit 0
 if [ "$(id -u)" -ne 0 ]; then

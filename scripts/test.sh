@@ -1,9 +1,18 @@
 #!/usr/bin/env bash
-# Builds QuorlLaunch.exe and every test, then runs all tests under Wine.
+# Builds QuorlLaunch.exe and every test with GCC and with clang, runs the static
+# analysers on the product code, then all tests under Wine on the GCC build and the
+# scenario tests on the clang build's executable.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 
 configure_and_build
+configure_and_build_clang
+bash scripts/static-analysis.sh "$clang_build"
 start_display
-ctest --test-dir "$build" --output-on-failure --timeout 180
+# Both runs report, whichever fails.
+status=0
+ctest --test-dir "$build" --output-on-failure --timeout 180 || status=1
+echo "== Scenario tests on the clang build"
+ctest --test-dir "$clang_build" -L scenario --output-on-failure --timeout 180 || status=1
+exit "$status"
