@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "fileutil/scoped_handle.h"
+#include "base/scoped_handle.h"
 
 namespace {
 

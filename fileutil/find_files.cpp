@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "fileutil/scoped_handle.h"
+#include "base/scoped_handle.h"
 #include "fileutil/text_convert.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "base/scoped_handle.h"
 #include "fileutil/file_copy.h"
-#include "fileutil/scoped_handle.h"
 #include "fileutil/text_convert.h"
 #include "logging/simple_logger.h"
 

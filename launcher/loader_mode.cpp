@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "base/scoped_handle.h"
 #include "fileutil/find_files.h"
 #include "fileutil/path_util.h"
-#include "fileutil/scoped_handle.h"
 #include "fileutil/text_convert.h"
 #include "launcher/client_choice.h"
 #include "launcher/error_message.h"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "fileutil/scoped_handle.h"
+#include "base/scoped_handle.h"
 
 // The process-wide log: one stamped line per call, appended to
 // "logs\SimpleLogger.log" and repeated on standard output.

@@ -7,8 +7,8 @@
 
 #include <vector>
 
+#include "base/scoped_handle.h"
 #include "fileutil/module_dir.h"
-#include "fileutil/scoped_handle.h"
 #include "process/system_library.h"
 
 namespace {

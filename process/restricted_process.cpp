@@ -2,7 +2,7 @@
 
 #include <userenv.h>
 
-#include "fileutil/scoped_handle.h"
+#include "base/scoped_handle.h"
 #include "process/platform_calls.h"
 #include "process/system_library.h"
 

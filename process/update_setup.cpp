@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "fileutil/scoped_handle.h"
+#include "base/scoped_handle.h"
 
 int RunUpdateSetupAndWait() {
     SHELLEXECUTEINFOW info = {};

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 compile_db_dir=$1
-product_dirs=(launcher logging fileutil process)
+product_dirs=(base launcher logging fileutil process)
 
 if [ ! -f "$compile_db_dir/compile_commands.json" ]; then
     echo "static-analysis: no compile_commands.json in $compile_db_dir" >&2

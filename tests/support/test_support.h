@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "fileutil/scoped_handle.h"
+#include "base/scoped_handle.h"
 #include "tests/support/utf8.h"
 
 namespace test {
