@@ -1,5 +1,6 @@
 #include "launcher/client_choice.h"
 
+#include <algorithm>
 #include <cwchar>
 
 namespace {
@@ -17,10 +18,9 @@ bool IsNamedLikeTheClient(const std::wstring& path) {
 // Names with a blank or a hyphen after "Quorl" (its uninstaller, its helpers)
 // sort before "Quorl.exe" and would come first.
 std::wstring ChooseClient(const std::vector<std::wstring>& found) {
-    for (const std::wstring& path : found) {
-        if (IsNamedLikeTheClient(path)) {
-            return path;
-        }
+    const auto client = std::find_if(found.begin(), found.end(), IsNamedLikeTheClient);
+    if (client != found.end()) {
+        return *client;
     }
     return found.empty() ? std::wstring() : found.front();
 }

@@ -28,14 +28,9 @@ struct CryptCalls {
 
 // Filled while CCryptLibraries keeps both libraries loaded. The owners below
 // close through it, and none of them outlives the libraries.
-CryptCalls g_calls = {};
-
-struct ModuleTraits {
-    using Handle = HMODULE;
-    static Handle Invalid() noexcept { return nullptr; }
-    static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
-    static void Close(Handle handle) noexcept { ::FreeLibrary(handle); }
-};
+// Handle traits are stateless: their closing functions can reach the loaded
+// libraries only through a table of this file's own.
+CryptCalls g_calls = {};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 struct StoreTraits {
     using Handle = HCERTSTORE;
@@ -58,7 +53,6 @@ struct CertificateTraits {
     static void Close(Handle handle) noexcept { g_calls.freeCertificate(handle); }
 };
 
-using CScopedModule = CScopedHandle<ModuleTraits>;
 using CScopedStore = CScopedHandle<StoreTraits>;
 using CScopedMessage = CScopedHandle<MessageTraits>;
 using CScopedCertificate = CScopedHandle<CertificateTraits>;

@@ -26,18 +26,9 @@ struct SidTraits {
     static void Close(Handle handle) noexcept { platform::FreeSid(handle); }
 };
 
-struct ModuleTraits {
-    using Handle = HMODULE;
-    static Handle Invalid() noexcept { return nullptr; }
-    // cppcheck-suppress constParameter ; an HMODULE is opaque, not a pointer to data
-    static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
-    static void Close(Handle handle) noexcept { platform::FreeLibrary(handle); }
-};
-
 using CScopedSaferLevel = CScopedHandle<SaferLevelTraits>;
 using CScopedToken = CScopedHandle<TokenTraits>;
 using CScopedSid = CScopedHandle<SidTraits>;
-using CScopedModule = CScopedHandle<ModuleTraits>;
 
 // The declarations only give the types; nothing is imported from userenv.dll.
 using CreateEnvironmentBlockFn = decltype(&::CreateEnvironmentBlock);

@@ -333,6 +333,7 @@ TEST_P(SignedLauncherUpdate, RunsOnlyAnInstallerSignedUnderItsSubject) {
     const std::wstring kept = update.runs ? install.App(L"setup.exe.bak") : install.InstallerPath();
     EXPECT_EQ(test::ReadFileBytes(test::ProgramPath(update.installer)), test::ReadFileBytes(kept));
     EXPECT_NE(update.runs, test::FileExists(install.InstallerPath()));
+    test::ExpectClientRanRestricted(install);
 }
 
 INSTANTIATE_TEST_SUITE_P(
