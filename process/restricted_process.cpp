@@ -42,19 +42,19 @@ Function GetUserEnvFunction(HMODULE module, const char* name) {
         reinterpret_cast<void (*)()>(platform::GetProcAddress(module, name)));
 }
 
-// The user's environment block for a token. userenv.dll is loaded only now,
-// from System32. Without the library or the block, Block() is null and the
-// child gets our own environment.
+// The user's environment block for a token, made by userenv.dll when it could
+// be loaded. Without the library or the block, Block() is null and the child
+// gets our own environment.
 class CEnvironmentBlock {
 public:
-    explicit CEnvironmentBlock(HANDLE token) : m_userEnv(LoadSystemLibrary(L"userenv.dll")) {
-        if (!m_userEnv.IsValid()) {
+    CEnvironmentBlock(HMODULE userEnv, HANDLE token) {
+        if (userEnv == nullptr) {
             return;
         }
         const auto create =
-            GetUserEnvFunction<CreateEnvironmentBlockFn>(m_userEnv.Get(), "CreateEnvironmentBlock");
-        m_destroy = GetUserEnvFunction<DestroyEnvironmentBlockFn>(m_userEnv.Get(),
-                                                                  "DestroyEnvironmentBlock");
+            GetUserEnvFunction<CreateEnvironmentBlockFn>(userEnv, "CreateEnvironmentBlock");
+        m_destroy =
+            GetUserEnvFunction<DestroyEnvironmentBlockFn>(userEnv, "DestroyEnvironmentBlock");
         // With inherit TRUE the block adds our own variables to the user's.
         if (create != nullptr && m_destroy != nullptr && !create(&m_block, token, TRUE)) {
             m_block = nullptr;
@@ -71,7 +71,6 @@ public:
     void* Block() const noexcept { return m_block; }
 
 private:
-    CScopedModule m_userEnv;
     DestroyEnvironmentBlockFn m_destroy = nullptr;
     void* m_block = nullptr;
 };
@@ -136,12 +135,17 @@ void CloseChildHandles(const PROCESS_INFORMATION& child) {
 }
 
 // Starts the command line under the token, labelled medium integrity first.
-bool StartUnderToken(HANDLE token, wchar_t* commandLine) {
+// userenv.dll is loaded on first need, from System32 only, and kept for a
+// second road.
+bool StartUnderToken(HANDLE token, CScopedModule& userEnv, wchar_t* commandLine) {
     // Without the label the token still starts the client, only at the
     // integrity level it was made with.
     SetMediumIntegrity(token);
 
-    const CEnvironmentBlock environment(token);
+    if (!userEnv.IsValid()) {
+        userEnv = LoadSystemLibrary(L"userenv.dll");
+    }
+    const CEnvironmentBlock environment(userEnv.Get(), token);
     const DWORD creationFlags =
         environment.Block() != nullptr
             ? CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE
@@ -166,16 +170,17 @@ bool StartUnderToken(HANDLE token, wchar_t* commandLine) {
 }  // namespace
 
 RestrictedStart StartRestrictedProcess(wchar_t* commandLine) {
+    CScopedModule userEnv;
     {
         // Released before the fallback is made: Wine's Safer stub, for one,
         // hands back a token that no process can be created with.
         const CScopedToken safer = ComputeNormalUserToken();
-        if (safer.IsValid() && StartUnderToken(safer.Get(), commandLine)) {
+        if (safer.IsValid() && StartUnderToken(safer.Get(), userEnv, commandLine)) {
             return RestrictedStart::kSaferToken;
         }
     }
     const CScopedToken restricted = MakeRestrictedToken();
-    if (restricted.IsValid() && StartUnderToken(restricted.Get(), commandLine)) {
+    if (restricted.IsValid() && StartUnderToken(restricted.Get(), userEnv, commandLine)) {
         return RestrictedStart::kRestrictedToken;
     }
     return RestrictedStart::kNotStarted;
