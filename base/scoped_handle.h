@@ -26,12 +26,6 @@ public:
     Handle Get() const noexcept { return m_handle; }
     bool IsValid() const noexcept { return Traits::IsValid(m_handle); }
 
-    // For APIs that return the handle through an out parameter.
-    Handle* Receive() noexcept {
-        Reset();
-        return &m_handle;
-    }
-
     Handle Release() noexcept {
         Handle handle = m_handle;
         m_handle = Traits::Invalid();
