@@ -135,10 +135,8 @@ TEST(LoaderRoad, NegativeDelayDoesNotHang) {
     EXPECT_EQ(LoaderLines(install, kNoUpdate), install.LogMessages());
 }
 
-TEST(LoaderRoad, SecondLoaderEndsWhileTheFirstHoldsTheLoaderMutex) {
-    test::CInstallation install;
-    const CScopedKernelHandle firstLoader(::CreateMutexW(nullptr, FALSE, L"QuorlLoader.exe"));
-    ASSERT_TRUE(firstLoader.IsValid());
+// A loader that finds another one working ends with one line and touches nothing.
+void ExpectLoaderEndsAtOnce(const test::CInstallation& install) {
     const test::ProcessResult result = install.RunLauncher(kLoaderArguments);
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(0u, result.exitCode);
@@ -146,16 +144,19 @@ TEST(LoaderRoad, SecondLoaderEndsWhileTheFirstHoldsTheLoaderMutex) {
               install.LogMessages());
 }
 
+TEST(LoaderRoad, SecondLoaderEndsWhileTheFirstHoldsTheLoaderMutex) {
+    test::CInstallation install;
+    const CScopedKernelHandle firstLoader(::CreateMutexW(nullptr, FALSE, L"QuorlLoader.exe"));
+    ASSERT_TRUE(firstLoader.IsValid());
+    ExpectLoaderEndsAtOnce(install);
+}
+
 TEST(LoaderRoad, SecondLoaderEndsWhenTheFirstDeniesItTheLoaderMutex) {
     test::CInstallation install;
     // As a loader started with more rights than this one would.
     test::CMutexHolder firstLoader(L"QuorlLoader.exe", true);
     ASSERT_TRUE(firstLoader.WaitUntilHeld());
-    const test::ProcessResult result = install.RunLauncher(kLoaderArguments);
-    ASSERT_TRUE(result.finished);
-    EXPECT_EQ(0u, result.exitCode);
-    EXPECT_EQ((Lines{install.DirectoryLine(), "Quorl loader already runing! exit"}),
-              install.LogMessages());
+    ExpectLoaderEndsAtOnce(install);
     EXPECT_TRUE(firstLoader.Quit().finished);
 }
 
