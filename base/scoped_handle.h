@@ -60,3 +60,17 @@ struct KernelHandleTraits {
 };
 
 using CScopedKernelHandle = CScopedHandle<KernelHandleTraits>;
+
+// Handles that are null when absent and released by one function taking the
+// handle alone: Safer levels, SIDs, modules, certificates and the like.
+template <typename HandleType, auto CloseFunction>
+struct NullableHandleTraits {
+    using Handle = HandleType;
+    static Handle Invalid() noexcept { return nullptr; }
+    // cppcheck-suppress constParameter ; the handle is opaque, not a pointer to data
+    static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
+    static void Close(Handle handle) noexcept { CloseFunction(handle); }
+};
+
+template <typename Handle, auto CloseFunction>
+using CScopedNullable = CScopedHandle<NullableHandleTraits<Handle, CloseFunction>>;

@@ -119,9 +119,9 @@ void StartClient(const std::wstring& clientPath) {
     // program name first.
     std::wstring commandLine = L"\"" + clientPath + L"\"";
     switch (StartRestrictedProcess(commandLine.data())) {
-        case RestrictedStart::kSaferToken:
+        case RestrictedStart::kSaferLevel:
             break;
-        case RestrictedStart::kRestrictedToken:
+        case RestrictedStart::kOwnTokenRestricted:
             Log("exec Quorl.exe with a restricted token");
             break;
         case RestrictedStart::kNotStarted:

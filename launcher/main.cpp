@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/function_address.h"
 #include "fileutil/module_dir.h"
 #include "fileutil/path_util.h"
 #include "launcher/main_sequence.h"
@@ -16,9 +17,8 @@ namespace {
 // Looked up rather than imported: Windows 7 has it only with update KB2533623.
 void LoadDllsFromSystem32Only() {
     using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-    const auto setDefaultDllDirectories =
-        reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(
-            ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    const auto setDefaultDllDirectories = AsFunction<SetDefaultDllDirectoriesFunction>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"));
     if (setDefaultDllDirectories != nullptr) {
         setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }

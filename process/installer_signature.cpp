@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "base/function_address.h"
 #include "base/scoped_handle.h"
 #include "fileutil/module_dir.h"
 #include "process/system_library.h"
@@ -27,42 +28,28 @@ struct CryptCalls {
 };
 
 // Filled while CCryptLibraries keeps both libraries loaded. The owners below
-// close through it, and none of them outlives the libraries.
-// Handle traits are stateless: their closing functions can reach the loaded
+// close through it, and none of them outlives the libraries: an owner's
+// closing function is fixed at compile time, so it can reach the loaded
 // libraries only through a table of this file's own.
 CryptCalls g_calls = {};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
-struct StoreTraits {
-    using Handle = HCERTSTORE;
-    static Handle Invalid() noexcept { return nullptr; }
-    static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
-    static void Close(Handle handle) noexcept { g_calls.closeStore(handle, 0); }
-};
+void CloseStore(HCERTSTORE store) noexcept {
+    g_calls.closeStore(store, 0);
+}
+void CloseMessage(HCRYPTMSG message) noexcept {
+    g_calls.closeMessage(message);
+}
+void FreeCertificate(PCCERT_CONTEXT certificate) noexcept {
+    g_calls.freeCertificate(certificate);
+}
 
-struct MessageTraits {
-    using Handle = HCRYPTMSG;
-    static Handle Invalid() noexcept { return nullptr; }
-    static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
-    static void Close(Handle handle) noexcept { g_calls.closeMessage(handle); }
-};
-
-struct CertificateTraits {
-    using Handle = PCCERT_CONTEXT;
-    static Handle Invalid() noexcept { return nullptr; }
-    static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
-    static void Close(Handle handle) noexcept { g_calls.freeCertificate(handle); }
-};
-
-using CScopedStore = CScopedHandle<StoreTraits>;
-using CScopedMessage = CScopedHandle<MessageTraits>;
-using CScopedCertificate = CScopedHandle<CertificateTraits>;
+using CScopedStore = CScopedNullable<HCERTSTORE, CloseStore>;
+using CScopedMessage = CScopedNullable<HCRYPTMSG, CloseMessage>;
+using CScopedCertificate = CScopedNullable<PCCERT_CONTEXT, FreeCertificate>;
 
 template <typename Function>
 bool Resolve(HMODULE module, const char* name, Function& function) {
-    // Through void (*)(): the one function type that converts to any other
-    // without a cast-function-type warning.
-    function =
-        reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+    function = AsFunction<Function>(::GetProcAddress(module, name));
     return function != nullptr;
 }
 

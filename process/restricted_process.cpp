@@ -2,45 +2,24 @@
 
 #include <userenv.h>
 
+#include "base/function_address.h"
 #include "base/scoped_handle.h"
 #include "process/platform_calls.h"
 #include "process/system_library.h"
 
 namespace {
 
-struct SaferLevelTraits {
-    using Handle = SAFER_LEVEL_HANDLE;
-    static Handle Invalid() noexcept { return nullptr; }
-    static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
-    static void Close(Handle handle) noexcept { platform::SaferCloseLevel(handle); }
-};
-
 struct TokenTraits : KernelHandleTraits {
     static void Close(Handle handle) noexcept { platform::CloseHandle(handle); }
 };
 
-struct SidTraits {
-    using Handle = PSID;
-    static Handle Invalid() noexcept { return nullptr; }
-    static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
-    static void Close(Handle handle) noexcept { platform::FreeSid(handle); }
-};
-
-using CScopedSaferLevel = CScopedHandle<SaferLevelTraits>;
+using CScopedSaferLevel = CScopedNullable<SAFER_LEVEL_HANDLE, platform::SaferCloseLevel>;
 using CScopedToken = CScopedHandle<TokenTraits>;
-using CScopedSid = CScopedHandle<SidTraits>;
+using CScopedSid = CScopedNullable<PSID, platform::FreeSid>;
 
 // The declarations only give the types; nothing is imported from userenv.dll.
 using CreateEnvironmentBlockFn = decltype(&::CreateEnvironmentBlock);
 using DestroyEnvironmentBlockFn = decltype(&::DestroyEnvironmentBlock);
-
-template <typename Function>
-Function GetUserEnvFunction(HMODULE module, const char* name) {
-    // Through void (*)(): the one function type that converts to any other
-    // without a cast-function-type warning.
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void (*)()>(platform::GetProcAddress(module, name)));
-}
 
 // The user's environment block for a token, made by userenv.dll when it could
 // be loaded. Without the library or the block, Block() is null and the child
@@ -51,10 +30,10 @@ public:
         if (userEnv == nullptr) {
             return;
         }
-        const auto create =
-            GetUserEnvFunction<CreateEnvironmentBlockFn>(userEnv, "CreateEnvironmentBlock");
-        m_destroy =
-            GetUserEnvFunction<DestroyEnvironmentBlockFn>(userEnv, "DestroyEnvironmentBlock");
+        const auto create = AsFunction<CreateEnvironmentBlockFn>(
+            platform::GetProcAddress(userEnv, "CreateEnvironmentBlock"));
+        m_destroy = AsFunction<DestroyEnvironmentBlockFn>(
+            platform::GetProcAddress(userEnv, "DestroyEnvironmentBlock"));
         // With inherit TRUE the block adds our own variables to the user's.
         if (create != nullptr && m_destroy != nullptr && !create(&m_block, token, TRUE)) {
             m_block = nullptr;
@@ -176,12 +155,12 @@ RestrictedStart StartRestrictedProcess(wchar_t* commandLine) {
         // hands back a token that no process can be created with.
         const CScopedToken safer = ComputeNormalUserToken();
         if (safer.IsValid() && StartUnderToken(safer.Get(), userEnv, commandLine)) {
-            return RestrictedStart::kSaferToken;
+            return RestrictedStart::kSaferLevel;
         }
     }
     const CScopedToken restricted = MakeRestrictedToken();
     if (restricted.IsValid() && StartUnderToken(restricted.Get(), userEnv, commandLine)) {
-        return RestrictedStart::kRestrictedToken;
+        return RestrictedStart::kOwnTokenRestricted;
     }
     return RestrictedStart::kNotStarted;
 }

@@ -5,8 +5,8 @@
 // Which token a restricted start used, or that none could start the program.
 enum class RestrictedStart {
     kNotStarted,
-    kSaferToken,       // the Safer normal-user token
-    kRestrictedToken,  // our own token with Administrators deny-only and no privileges
+    kSaferLevel,          // the token of the Safer normal-user level
+    kOwnTokenRestricted,  // our own token with Administrators deny-only and no privileges
 };
 
 // Starts the command line with reduced rights, on the interactive desktop,

@@ -6,6 +6,8 @@
 #include <sstream>
 #include <utility>
 
+#include "base/function_address.h"
+
 namespace {
 
 fake::Script g_script;
@@ -93,11 +95,6 @@ std::string SidText(PSID sid) {
         text << "-" << *::GetSidSubAuthority(sid, i);
     }
     return text.str();
-}
-
-template <typename Function>
-Function Cast(FARPROC proc) {
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(proc));
 }
 
 template <typename Function>
@@ -311,9 +308,9 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     if (g_script.realCalls) {
         const FARPROC real = ::GetProcAddress(module, name);
         if (function == "CreateEnvironmentBlock") {
-            g_realCreateBlock = Cast<CreateEnvironmentBlockFn>(real);
+            g_realCreateBlock = AsFunction<CreateEnvironmentBlockFn>(real);
         } else if (function == "DestroyEnvironmentBlock") {
-            g_realDestroyBlock = Cast<DestroyEnvironmentBlockFn>(real);
+            g_realDestroyBlock = AsFunction<DestroyEnvironmentBlockFn>(real);
         }
     }
     if (function == "CreateEnvironmentBlock") {

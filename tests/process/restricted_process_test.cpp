@@ -94,7 +94,7 @@ fake::Script Scripted(bool fake::Script::*failure, bool saferFails = false) {
 }
 
 TEST(StartRestrictedProcess, SaferRoadStartsTheClientAndMakesNoFallback) {
-    EXPECT_EQ(RestrictedStart::kSaferToken, StartWith({}));
+    EXPECT_EQ(RestrictedStart::kSaferLevel, StartWith({}));
     for (const std::string& call :
          {std::string(kCreateLevel), std::string(kComputeToken), SetLabelCall("safer token"),
           std::string(kLoadUserEnv), CreateBlockCall("safer token"),
@@ -113,7 +113,7 @@ TEST(StartRestrictedProcess, FallsBackToARestrictedTokenAfterEachSaferFailure) {
           Failure{"no token", Scripted(&fake::Script::computeTokenFails)},
           Failure{"token refused", Scripted(&fake::Script::saferProcessFails)}}) {
         SCOPED_TRACE(failure.name);
-        EXPECT_EQ(RestrictedStart::kRestrictedToken, StartWith(failure.script));
+        EXPECT_EQ(RestrictedStart::kOwnTokenRestricted, StartWith(failure.script));
         for (const std::string& call :
              {std::string(kOpenOwnToken), std::string(kRestrictOwnToken),
               SetLabelCall("restricted token"), CreateBlockCall("restricted token"),
@@ -141,12 +141,12 @@ TEST(StartRestrictedProcess, StartsNothingWhenTheFallbackFailsToo) {
 TEST(StartRestrictedProcess, StartsWithoutTheLabelWhenItCannotBeSet) {
     fake::Script labelRefused;
     labelRefused.setLabelFails = true;
-    EXPECT_EQ(RestrictedStart::kSaferToken, StartWith(labelRefused));
+    EXPECT_EQ(RestrictedStart::kSaferLevel, StartWith(labelRefused));
     ExpectReleasedAndRestricted();
 
     fake::Script noSid;
     noSid.allocateSidFails = true;
-    EXPECT_EQ(RestrictedStart::kSaferToken, StartWith(noSid));
+    EXPECT_EQ(RestrictedStart::kSaferLevel, StartWith(noSid));
     EXPECT_EQ(0u, CountStartingWith("SetTokenInformation"));
     ExpectReleasedAndRestricted();
 }
@@ -156,7 +156,7 @@ TEST(StartRestrictedProcess, FallsBackToOurEnvironmentWithoutAnEnvironmentBlock)
          {Failure{"no block", Scripted(&fake::Script::createBlockFails)},
           Failure{"no userenv.dll", Scripted(&fake::Script::loadUserEnvFails)}}) {
         SCOPED_TRACE(failure.name);
-        EXPECT_EQ(RestrictedStart::kSaferToken, StartWith(failure.script));
+        EXPECT_EQ(RestrictedStart::kSaferLevel, StartWith(failure.script));
         EXPECT_TRUE(Made(CreateProcessCall("safer token", "0x30", "null")));
         ExpectReleasedAndRestricted();
     }
@@ -165,7 +165,7 @@ TEST(StartRestrictedProcess, FallsBackToOurEnvironmentWithoutAnEnvironmentBlock)
 }
 
 TEST(StartRestrictedProcess, LoadsUserEnvByItsSystemPathWhereTheSearchFlagIsRefused) {
-    EXPECT_EQ(RestrictedStart::kSaferToken, StartWith(Scripted(&fake::Script::searchFlagRefused)));
+    EXPECT_EQ(RestrictedStart::kSaferLevel, StartWith(Scripted(&fake::Script::searchFlagRefused)));
     wchar_t systemDir[MAX_PATH + 1] = {};
     ::GetSystemDirectoryW(systemDir, MAX_PATH);
     // LOAD_WITH_ALTERED_SEARCH_PATH: its own imports are looked for beside it.

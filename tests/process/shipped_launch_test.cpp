@@ -86,7 +86,7 @@ TEST(ShippedRestrictedLaunch, StartsTheClientInTheParentDirectory) {
     }
     // Wine's Safer token is a stub that no process can be created with.
     EXPECT_EQ(
-        test::RunningUnderWine() ? RestrictedStart::kRestrictedToken : RestrictedStart::kSaferToken,
+        test::RunningUnderWine() ? RestrictedStart::kOwnTokenRestricted : RestrictedStart::kSaferLevel,
         road);
     ASSERT_NE(RestrictedStart::kNotStarted, road);
     for (int i = 0; i < 200 && !test::FileExists(recordPath); ++i) {

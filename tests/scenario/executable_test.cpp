@@ -7,13 +7,6 @@
 
 namespace {
 
-struct ModuleTraits {
-    using Handle = HMODULE;
-    static Handle Invalid() noexcept { return nullptr; }
-    static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
-    static void Close(Handle handle) noexcept { ::FreeLibrary(handle); }
-};
-
 // Resource types by number: the narrow RT_ names do not fit the wide calls.
 const wchar_t* const kManifestType = MAKEINTRESOURCEW(24);
 const wchar_t* const kIconGroupType = MAKEINTRESOURCEW(14);
@@ -32,7 +25,7 @@ protected:
     }
 
     const std::wstring m_path = test::ProgramPath(L"QuorlLaunch.exe");
-    const CScopedHandle<ModuleTraits> m_image{::LoadLibraryExW(
+    const CScopedNullable<HMODULE, ::FreeLibrary> m_image{::LoadLibraryExW(
         m_path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)};
 };
 

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "base/function_address.h"
+
 namespace test {
 
 namespace {
@@ -261,8 +263,8 @@ bool WaitForProcessesNamed(const std::wstring& exeName, DWORD timeoutMs) {
 
 std::wstring CommandLineOf(DWORD processId) {
     using QueryFunction = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
-    const auto query = reinterpret_cast<QueryFunction>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    const auto query = AsFunction<QueryFunction>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess"));
     CScopedKernelHandle process(
         ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     PROCESS_BASIC_INFORMATION basic = {};
@@ -308,8 +310,8 @@ struct HandleTable {
 
 DWORD CountOwnEntriesInSystemHandleTable() {
     using QueryFunction = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
-    const auto query = reinterpret_cast<QueryFunction>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    const auto query = AsFunction<QueryFunction>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation"));
     constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
     std::vector<char> buffer(1 << 16);
     NTSTATUS status = kInfoLengthMismatch;

@@ -1,0 +1,21 @@
+#include "process/system_library.h"
+
+#include <string>
+
+CScopedModule LoadSystemLibrary(const wchar_t* name) {
+    CScopedModule module(platform::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    // Windows 7 without update KB2533623 refuses the search flag; there the
+    // full path keeps to System32, and the library's own imports are looked
+    // for beside it.
+    if (module.IsValid() || ::GetLastError() != ERROR_INVALID_PARAMETER) {
+        return module;
+    }
+    wchar_t systemDir[MAX_PATH + 1] = {};
+    const UINT length = ::GetSystemDirectoryW(systemDir, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return module;
+    }
+    const std::wstring path = std::wstring(systemDir, length) + L"\\" + name;
+    return CScopedModule(
+        platform::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+}
