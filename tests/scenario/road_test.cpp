@@ -341,6 +341,8 @@ INSTANTIATE_TEST_SUITE_P(
     Installers, SignedLauncherUpdate,
     ::testing::Values(SignedUpdateCase{"SameCertificate", L"signed\\setup-same.exe", true},
                       SignedUpdateCase{"RenewedCertificate", L"signed\\setup-renewed.exe", true},
+                      SignedUpdateCase{"SameSubjectSameCA", L"signed\\setup-second.exe", true},
+                      SignedUpdateCase{"OtherSubjectSameCA", L"signed\\setup-colleague.exe", false},
                       SignedUpdateCase{"Unsigned", L"fake_setup.exe", false},
                       SignedUpdateCase{"OtherSubject", L"signed\\setup-other.exe", false},
                       SignedUpdateCase{"ByteChangedAfterSigning", L"signed\\setup-changed.exe",
