@@ -103,7 +103,10 @@ void InstallPendingUpdate() {
     if (!ArchiveInstaller()) {
         // It has run; left pending, it would run again at every start.
         Log("backup setup.exe failed!");
-        std::remove(WStringToString(kUpdateInstaller).c_str());
+        if (std::remove(WStringToString(kUpdateInstaller).c_str()) != 0) {
+            // It will run again at the next start; the log says why.
+            Log("delete setup.exe failed!");
+        }
     }
 }
 

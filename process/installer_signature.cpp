@@ -22,9 +22,12 @@ struct CryptCalls {
     decltype(&::CryptMsgClose) closeMessage;
     decltype(&::CertFindCertificateInStore) findCertificate;
     decltype(&::CertFreeCertificateContext) freeCertificate;
+    decltype(&::CertDuplicateCertificateContext) duplicateCertificate;
     decltype(&::CertCloseStore) closeStore;
     decltype(&::CertCompareCertificateName) compareNames;
     decltype(&::WinVerifyTrust) verifyTrust;
+    decltype(&::WTHelperProvDataFromStateData) providerData;
+    decltype(&::WTHelperGetProvSignerFromChain) providerSigner;
 };
 
 // Filled while CCryptLibraries keeps both libraries loaded. The owners below
@@ -63,15 +66,19 @@ public:
           m_wintrust(LoadSystemLibrary(L"wintrust.dll")) {
         const HMODULE crypt32 = m_crypt32.Get();
         const HMODULE wintrust = m_wintrust.Get();
-        m_loaded = crypt32 != nullptr && wintrust != nullptr &&
-                   Resolve(crypt32, "CryptQueryObject", g_calls.queryObject) &&
-                   Resolve(crypt32, "CryptMsgGetParam", g_calls.getMessageParam) &&
-                   Resolve(crypt32, "CryptMsgClose", g_calls.closeMessage) &&
-                   Resolve(crypt32, "CertFindCertificateInStore", g_calls.findCertificate) &&
-                   Resolve(crypt32, "CertFreeCertificateContext", g_calls.freeCertificate) &&
-                   Resolve(crypt32, "CertCloseStore", g_calls.closeStore) &&
-                   Resolve(crypt32, "CertCompareCertificateName", g_calls.compareNames) &&
-                   Resolve(wintrust, "WinVerifyTrust", g_calls.verifyTrust);
+        m_loaded =
+            crypt32 != nullptr && wintrust != nullptr &&
+            Resolve(crypt32, "CryptQueryObject", g_calls.queryObject) &&
+            Resolve(crypt32, "CryptMsgGetParam", g_calls.getMessageParam) &&
+            Resolve(crypt32, "CryptMsgClose", g_calls.closeMessage) &&
+            Resolve(crypt32, "CertFindCertificateInStore", g_calls.findCertificate) &&
+            Resolve(crypt32, "CertFreeCertificateContext", g_calls.freeCertificate) &&
+            Resolve(crypt32, "CertDuplicateCertificateContext", g_calls.duplicateCertificate) &&
+            Resolve(crypt32, "CertCloseStore", g_calls.closeStore) &&
+            Resolve(crypt32, "CertCompareCertificateName", g_calls.compareNames) &&
+            Resolve(wintrust, "WinVerifyTrust", g_calls.verifyTrust) &&
+            Resolve(wintrust, "WTHelperProvDataFromStateData", g_calls.providerData) &&
+            Resolve(wintrust, "WTHelperGetProvSignerFromChain", g_calls.providerSigner);
     }
     ~CCryptLibraries() { g_calls = CryptCalls(); }
     CCryptLibraries(const CCryptLibraries&) = delete;
@@ -94,9 +101,26 @@ bool WeCarryASignature() {
     return nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].Size != 0;
 }
 
-// No UI, no revocation check and nothing fetched over the network: start-up
-// never waits on it. The verification state is closed whatever the result.
-bool VerifiesOffline(HANDLE file, const wchar_t* path) {
+// The first certificate of the first signer's chain is the signer's own.
+// Everything in the verification state goes when the state is closed, so
+// the certificate is duplicated for the caller.
+CScopedCertificate SignerOfVerifiedState(HANDLE state) {
+    CRYPT_PROVIDER_DATA* const provider = g_calls.providerData(state);
+    const CRYPT_PROVIDER_SGNR* const signer =
+        provider == nullptr ? nullptr : g_calls.providerSigner(provider, 0, FALSE, 0);
+    if (signer == nullptr || signer->csCertChain == 0 || signer->pasCertChain == nullptr) {
+        return CScopedCertificate();
+    }
+    return CScopedCertificate(g_calls.duplicateCertificate(signer->pasCertChain[0].pCert));
+}
+
+// The certificate of the signer that WinVerifyTrust verified, or none when
+// the signature does not verify. Taken from the verification's own state, so
+// that the signer compared is the one verified, and the signature is read
+// once, through the handle the loader holds. No UI, no revocation check and
+// nothing fetched over the network: start-up never waits on it. The
+// verification state is closed whatever the result.
+CScopedCertificate VerifiedSignerCertificate(HANDLE file, const wchar_t* path) {
     WINTRUST_FILE_INFO fileInfo = {};
     fileInfo.cbStruct = sizeof fileInfo;
     fileInfo.pcwszFilePath = path;
@@ -112,14 +136,18 @@ bool VerifiesOffline(HANDLE file, const wchar_t* path) {
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     // INVALID_HANDLE_VALUE: no interactive user to ask.
     const HWND noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
-    const LONG result = g_calls.verifyTrust(noUser, &action, &data);
+    CScopedCertificate signer;
+    if (g_calls.verifyTrust(noUser, &action, &data) == ERROR_SUCCESS) {
+        signer = SignerOfVerifiedState(data.hWVTStateData);
+    }
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     g_calls.verifyTrust(noUser, &action, &data);
-    return result == ERROR_SUCCESS;
+    return signer;
 }
 
 // The certificate of the first signer of the file's embedded signature, or
-// none. It stays valid after its store is closed, until it is freed.
+// none, read without verification. It stays valid after its store is
+// closed, until it is freed.
 CScopedCertificate SignerCertificate(const wchar_t* path) {
     // Out values of failed calls are not trusted: nothing is owned until a call succeeds.
     HCERTSTORE rawStore = nullptr;
@@ -173,9 +201,9 @@ bool IsSignedLikeUs(HANDLE installer, const wchar_t* installerPath) {
     // (a distrusted entry in the user's certificate store, say) may make us
     // count as unsigned and so turn the check off.
     const CScopedCertificate ours = SignerCertificate(GetModuleFilePathW().c_str());
-    if (!ours.IsValid() || !VerifiesOffline(installer, installerPath)) {
+    if (!ours.IsValid()) {
         return false;
     }
-    const CScopedCertificate theirs = SignerCertificate(installerPath);
+    const CScopedCertificate theirs = VerifiedSignerCertificate(installer, installerPath);
     return theirs.IsValid() && HaveTheSameSubject(ours.Get(), theirs.Get());
 }

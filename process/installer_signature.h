@@ -11,5 +11,6 @@
 // The caller keeps `installer`, an open read handle to the file at
 // `installerPath` that shares reading only, until the installer has run:
 // the file can then be neither changed nor renamed between the check and
-// the run. An invalid handle fails the check of a signed executable.
+// the run. The signature is read through that handle, once. An invalid
+// handle fails the check of a signed executable.
 bool IsSignedLikeUs(HANDLE installer, const wchar_t* installerPath);

@@ -288,6 +288,17 @@ TEST_F(UpdateRoad, InstallerRunsOnceWhenTheOlderBackupCannotBeRemoved) {
     EXPECT_EQ("previous update", test::ReadFileBytes(backup));
 }
 
+TEST_F(UpdateRoad, InstallerThatCanBeNeitherArchivedNorDeletedIsLoggedSo) {
+    // Held open without delete sharing, it can be neither moved nor deleted.
+    const CScopedKernelHandle held(::CreateFileW(m_install.InstallerPath().c_str(), GENERIC_READ,
+                                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                                 nullptr));
+    EXPECT_EQ(LoaderLines(m_install, {"found setup.exe OK, update and waiting...",
+                                      "setup.exe exit, backup it setup.exe -> setup.exe.bak ...",
+                                      "backup setup.exe failed!", "delete setup.exe failed!"}),
+              RunLoader());
+}
+
 TEST_F(UpdateRoad, InstallerThatCannotStartStaysPending) {
     test::WriteFileBytes(m_install.InstallerPath(), "not a program");
     // The shell reports the failed start in a box of its own.
@@ -341,6 +352,8 @@ INSTANTIATE_TEST_SUITE_P(
     Installers, SignedLauncherUpdate,
     ::testing::Values(SignedUpdateCase{"SameCertificate", L"signed\\setup-same.exe", true},
                       SignedUpdateCase{"RenewedCertificate", L"signed\\setup-renewed.exe", true},
+                      SignedUpdateCase{"SameSubjectSameCA", L"signed\\setup-second.exe", true},
+                      SignedUpdateCase{"OtherSubjectSameCA", L"signed\\setup-colleague.exe", false},
                       SignedUpdateCase{"Unsigned", L"fake_setup.exe", false},
                       SignedUpdateCase{"OtherSubject", L"signed\\setup-other.exe", false},
                       SignedUpdateCase{"ByteChangedAfterSigning", L"signed\\setup-changed.exe",
