@@ -19,6 +19,7 @@ using ::FreeLibrary;
 using ::FreeSid;
 using ::GetLengthSid;
 using ::GetProcAddress;
+using ::GetTokenInformation;
 using ::LoadLibraryExW;
 using ::OpenProcessToken;
 using ::SaferCloseLevel;

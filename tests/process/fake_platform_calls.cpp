@@ -128,6 +128,8 @@ BOOL WINAPI RecordingDestroyEnvironmentBlock(LPVOID block) {
 
 namespace fake {
 
+const HANDLE kOwnProcessToken = FakeHandle<HANDLE>(static_cast<std::uintptr_t>(-4));
+
 void Start(const Script& script) {
     g_script = script;
     g_calls.clear();
@@ -268,6 +270,14 @@ PVOID FreeSid(PSID sid) {
     Record("FreeSid(" + NameOf(sid) + ")");
     Release(sid);
     return ::FreeSid(sid);
+}
+
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length,
+                         PDWORD returned) {
+    Record("GetTokenInformation(" + NameOf(token) + ", class=" + std::to_string(infoClass) + ")");
+    const bool unusable = g_script.saferTokenUnusable && NameOf(token) == "safer token";
+    return !unusable && ::GetTokenInformation(g_script.realCalls ? token : fake::kOwnProcessToken,
+                                              infoClass, info, length, returned);
 }
 
 BOOL SetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,

@@ -26,6 +26,8 @@ BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, D
                               DWORD sub6, DWORD sub7, PSID* sid);
 PVOID FreeSid(PSID sid);
 using ::GetLengthSid;
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length,
+                         PDWORD returned);
 BOOL SetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
                          DWORD length);
 HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags);
@@ -56,7 +58,11 @@ struct Script {
     bool createBlockFails = false;
     bool createProcessFails = false;
     bool realCalls = false;
+    bool saferTokenUnusable = false;  // no token at all, as Wine's Safer stub hands back
 };
+
+// GetCurrentProcessToken() from Windows 8 on: ours answers for the made-up tokens.
+extern const HANDLE kOwnProcessToken;
 
 // Forgets earlier calls and follows the script from now on.
 void Start(const Script& script);

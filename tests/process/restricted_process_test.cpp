@@ -84,6 +84,7 @@ void ExpectBlockDestroyedBeforeTokenClosed(const std::string& token) {
 struct Failure {
     const char* name;
     fake::Script script;
+    const char* blockToken = "restricted token";  // the first token a start is tried with
 };
 
 fake::Script Scripted(bool fake::Script::*failure, bool saferFails = false) {
@@ -111,18 +112,20 @@ TEST(StartRestrictedProcess, FallsBackToARestrictedTokenAfterEachSaferFailure) {
     for (const Failure& failure :
          {Failure{"no level", Scripted(&fake::Script::createLevelFails)},
           Failure{"no token", Scripted(&fake::Script::computeTokenFails)},
-          Failure{"token refused", Scripted(&fake::Script::saferProcessFails)}}) {
+          Failure{"no usable token", Scripted(&fake::Script::saferTokenUnusable)},
+          Failure{"token refused", Scripted(&fake::Script::saferProcessFails), "safer token"}}) {
         SCOPED_TRACE(failure.name);
         EXPECT_EQ(RestrictedStart::kOwnTokenRestricted, StartWith(failure.script));
         for (const std::string& call :
              {std::string(kOpenOwnToken), std::string(kRestrictOwnToken),
-              SetLabelCall("restricted token"), CreateBlockCall("restricted token"),
+              SetLabelCall("restricted token"), CreateBlockCall(failure.blockToken),
               CreateProcessCall("restricted token")}) {
             EXPECT_TRUE(Made(call)) << call;
         }
         EXPECT_EQ("restricted token", fake::ProcessTokens().back());
+        EXPECT_EQ(1u, CountStartingWith("CreateEnvironmentBlock"));
         ExpectReleasedAndRestricted();
-        ExpectBlockDestroyedBeforeTokenClosed("restricted token");
+        ExpectBlockDestroyedBeforeTokenClosed(failure.blockToken);
     }
 }
 
