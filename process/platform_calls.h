@@ -11,6 +11,7 @@
 #include "fake_platform_calls.h"
 #else
 namespace platform {
+using ::AddAccessAllowedAce;
 using ::AllocateAndInitializeSid;
 using ::CloseHandle;
 using ::CreateProcessAsUserW;
@@ -20,6 +21,7 @@ using ::FreeSid;
 using ::GetLengthSid;
 using ::GetProcAddress;
 using ::GetTokenInformation;
+using ::InitializeAcl;
 using ::LoadLibraryExW;
 using ::OpenProcessToken;
 using ::SaferCloseLevel;

@@ -110,12 +110,61 @@ CScopedSid AllocateAdministratorsSid() {
     return CScopedSid(sid);
 }
 
+// Our own user: TOKEN_USER and room for the longest SID it points to.
+struct TokenUserBuffer {
+    TOKEN_USER user;
+    // cppcheck-suppress unusedStructMember ; GetTokenInformation writes the SID here
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+};
+
+// An ACL with room for two allowing entries. ACLs are DWORD-aligned.
+struct alignas(DWORD) TwoEntryAcl {
+    ACL header;
+    // cppcheck-suppress unusedStructMember ; AddAccessAllowedAce writes the entries here
+    BYTE entries[2 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)];
+};
+
+// A default DACL that grants the user and SYSTEM full access, as the Safer
+// normal-user level gives.
+bool SetUserDefaultDacl(HANDLE token, const TOKEN_USER& user) {
+    SID localSystem = {SID_REVISION, 1, {SECURITY_NT_AUTHORITY}, {SECURITY_LOCAL_SYSTEM_RID}};
+    TwoEntryAcl dacl = {};
+    if (!platform::InitializeAcl(&dacl.header, sizeof dacl, ACL_REVISION) ||
+        !platform::AddAccessAllowedAce(&dacl.header, ACL_REVISION, GENERIC_ALL, user.User.Sid) ||
+        !platform::AddAccessAllowedAce(&dacl.header, ACL_REVISION, GENERIC_ALL, &localSystem)) {
+        return false;
+    }
+    TOKEN_DEFAULT_DACL defaultDacl = {&dacl.header};
+    return platform::SetTokenInformation(token, TokenDefaultDacl, &defaultDacl,
+                                         sizeof defaultDacl) != FALSE;
+}
+
+// A restricted copy of an elevated token keeps the elevated defaults: the
+// client's new mutexes, events and pipes would be owned by Administrators, now
+// deny-only, and open to Administrators and SYSTEM alone, so that a later
+// client or a helper running as the plain user could not open them. So the
+// user becomes the owner and gets a default DACL, as under the Safer level.
+// Neither is a condition of the start: without them the client is just as
+// restricted, only its objects are shared with fewer, which beats no mail
+// client at all. Wine refuses the owner (FALSE, error 0) and keeps the DACL.
+void SetUserDefaults(HANDLE restricted, const CScopedToken& own) {
+    TokenUserBuffer user = {};
+    DWORD size = 0;
+    if (!platform::GetTokenInformation(own.Get(), TokenUser, &user, sizeof user, &size)) {
+        return;
+    }
+    TOKEN_OWNER owner = {user.user.User.Sid};
+    platform::SetTokenInformation(restricted, TokenOwner, &owner, sizeof owner);
+    SetUserDefaultDacl(restricted, user.user);
+}
+
 // What the Safer normal-user level computes, made by hand: our own token with
-// Administrators for deny only and no privilege but change-notify. A restricted
-// form of our own token needs no privilege to start a process with.
+// Administrators for deny only, no privilege but change-notify, and the user's
+// owner and default DACL. A restricted form of our own token needs no
+// privilege to start a process with.
 CScopedToken MakeRestrictedToken() {
     // The new token's handle has the access asked for here: what process
-    // creation, the environment block and the integrity label need.
+    // creation, the environment block, the integrity label and the defaults need.
     const DWORD access = TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_IMPERSONATE |
                          TOKEN_ADJUST_DEFAULT;
     HANDLE rawOwn = nullptr;
@@ -133,7 +182,9 @@ CScopedToken MakeRestrictedToken() {
                                          0, nullptr, &restricted)) {
         return CScopedToken();
     }
-    return CScopedToken(restricted);
+    CScopedToken restrictedToken(restricted);
+    SetUserDefaults(restrictedToken.Get(), own);
+    return restrictedToken;
 }
 
 void CloseChildHandles(const PROCESS_INFORMATION& child) {

@@ -7,8 +7,11 @@
 #include <utility>
 
 #include "base/function_address.h"
+#include "tests/fixtures/fixture_support.h"
 
 namespace {
+
+using fixture::SidText;
 
 fake::Script g_script;
 std::vector<std::string> g_calls;
@@ -86,15 +89,6 @@ std::string Hex(DWORD value) {
     std::ostringstream hex;
     hex << "0x" << std::hex << value;
     return hex.str();
-}
-
-std::string SidText(PSID sid) {
-    std::ostringstream text;
-    text << "S-1-" << static_cast<int>(::GetSidIdentifierAuthority(sid)->Value[5]);
-    for (BYTE i = 0; i < *::GetSidSubAuthorityCount(sid); ++i) {
-        text << "-" << *::GetSidSubAuthority(sid, i);
-    }
-    return text.str();
 }
 
 template <typename Function>
@@ -282,6 +276,16 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID
 
 BOOL SetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
                          DWORD length) {
+    if (infoClass != TokenIntegrityLevel) {
+        Record(
+            "SetTokenInformation(" + NameOf(token) + ", class=" + std::to_string(infoClass) + ", " +
+            (infoClass == TokenOwner
+                 ? SidText(static_cast<TOKEN_OWNER*>(info)->Owner)
+                 : fixture::AllowedTrustees(static_cast<TOKEN_DEFAULT_DACL*>(info)->DefaultDacl)) +
+            ")");
+        return !g_script.setDefaultsFails &&
+               (!g_script.realCalls || ::SetTokenInformation(token, infoClass, info, length));
+    }
     const auto* label = static_cast<const TOKEN_MANDATORY_LABEL*>(info);
     const DWORD expectedLength =
         static_cast<DWORD>(sizeof *label) + ::GetLengthSid(label->Label.Sid);

@@ -25,7 +25,9 @@ BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, D
                               DWORD sub1, DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5,
                               DWORD sub6, DWORD sub7, PSID* sid);
 PVOID FreeSid(PSID sid);
+using ::AddAccessAllowedAce;
 using ::GetLengthSid;
+using ::InitializeAcl;
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length,
                          PDWORD returned);
 BOOL SetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
@@ -59,6 +61,7 @@ struct Script {
     bool createProcessFails = false;
     bool realCalls = false;
     bool saferTokenUnusable = false;  // no token at all, as Wine's Safer stub hands back
+    bool setDefaultsFails = false;    // the owner and the default DACL
 };
 
 // GetCurrentProcessToken() from Windows 8 on: ours answers for the made-up tokens.

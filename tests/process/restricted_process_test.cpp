@@ -113,6 +113,8 @@ TEST(StartRestrictedProcess, FallsBackToARestrictedTokenAfterEachSaferFailure) {
          {Failure{"no level", Scripted(&fake::Script::createLevelFails)},
           Failure{"no token", Scripted(&fake::Script::computeTokenFails)},
           Failure{"no usable token", Scripted(&fake::Script::saferTokenUnusable)},
+          Failure{"owner and default DACL refused",
+                  Scripted(&fake::Script::setDefaultsFails, true)},
           Failure{"token refused", Scripted(&fake::Script::saferProcessFails), "safer token"}}) {
         SCOPED_TRACE(failure.name);
         EXPECT_EQ(RestrictedStart::kOwnTokenRestricted, StartWith(failure.script));
@@ -126,6 +128,20 @@ TEST(StartRestrictedProcess, FallsBackToARestrictedTokenAfterEachSaferFailure) {
         EXPECT_EQ(1u, CountStartingWith("CreateEnvironmentBlock"));
         ExpectReleasedAndRestricted();
         ExpectBlockDestroyedBeforeTokenClosed(failure.blockToken);
+    }
+}
+
+TEST(StartRestrictedProcess, SetsTheUsersOwnerAndDefaultDaclBeforeCreation) {
+    StartWith(Scripted(&fake::Script::saferTokenUnusable));
+    const std::string user = fixture::UserSid(fake::kOwnProcessToken);
+    const std::string fullAccess = ":" + std::to_string(GENERIC_ALL);
+    const Calls& calls = fake::Calls();
+    const auto created =
+        std::find(calls.begin(), calls.end(), CreateProcessCall("restricted token"));
+    for (const std::string& call : {"SetTokenInformation(restricted token, class=4, " + user + ")",
+                                    "SetTokenInformation(restricted token, class=6, " + user +
+                                        fullAccess + " S-1-5-18" + fullAccess + ")"}) {
+        EXPECT_LT(std::find(calls.begin(), created, call), created) << call;
     }
 }
 
