@@ -11,6 +11,7 @@
 #include "fake_platform_calls.h"
 #else
 namespace platform {
+using ::AddAccessAllowedAce;
 using ::AllocateAndInitializeSid;
 using ::CloseHandle;
 using ::CreateProcessAsUserW;
@@ -19,6 +20,8 @@ using ::FreeLibrary;
 using ::FreeSid;
 using ::GetLengthSid;
 using ::GetProcAddress;
+using ::GetTokenInformation;
+using ::InitializeAcl;
 using ::LoadLibraryExW;
 using ::OpenProcessToken;
 using ::SaferCloseLevel;

@@ -21,41 +21,65 @@ using CScopedSid = CScopedNullable<PSID, platform::FreeSid>;
 using CreateEnvironmentBlockFn = decltype(&::CreateEnvironmentBlock);
 using DestroyEnvironmentBlockFn = decltype(&::DestroyEnvironmentBlock);
 
-// The user's environment block for a token, made by userenv.dll when it could
-// be loaded. Without the library or the block, Block() is null and the child
-// gets our own environment.
-class CEnvironmentBlock {
+// The user's environment block, made by userenv.dll when it could be loaded,
+// from the first token a start is tried with and kept for the second road: both
+// tokens are the same user's, so the block would be the same. Without the
+// library or the block, BlockFor() is null and the child gets our own
+// environment. The block belongs to its token: the caller keeps the token
+// open until this is destroyed.
+class CUserEnvironment {
 public:
-    CEnvironmentBlock(HMODULE userEnv, HANDLE token) {
-        if (userEnv == nullptr) {
-            return;
-        }
-        const auto create = AsFunction<CreateEnvironmentBlockFn>(
-            platform::GetProcAddress(userEnv, "CreateEnvironmentBlock"));
-        m_destroy = AsFunction<DestroyEnvironmentBlockFn>(
-            platform::GetProcAddress(userEnv, "DestroyEnvironmentBlock"));
-        // With inherit TRUE the block adds our own variables to the user's.
-        if (create != nullptr && m_destroy != nullptr && !create(&m_block, token, TRUE)) {
-            m_block = nullptr;
-        }
-    }
-    ~CEnvironmentBlock() {
+    CUserEnvironment() = default;
+    ~CUserEnvironment() {
         if (m_block != nullptr) {
             m_destroy(m_block);
         }
     }
-    CEnvironmentBlock(const CEnvironmentBlock&) = delete;
-    CEnvironmentBlock& operator=(const CEnvironmentBlock&) = delete;
+    CUserEnvironment(const CUserEnvironment&) = delete;
+    CUserEnvironment& operator=(const CUserEnvironment&) = delete;
 
-    void* Block() const noexcept { return m_block; }
+    // userenv.dll is loaded on first need, from System32 only.
+    void* BlockFor(HANDLE token) {
+        if (m_built) {
+            return m_block;
+        }
+        m_built = true;
+        m_userEnv = LoadSystemLibrary(L"userenv.dll");
+        if (!m_userEnv.IsValid()) {
+            return nullptr;
+        }
+        const auto create = AsFunction<CreateEnvironmentBlockFn>(
+            platform::GetProcAddress(m_userEnv.Get(), "CreateEnvironmentBlock"));
+        m_destroy = AsFunction<DestroyEnvironmentBlockFn>(
+            platform::GetProcAddress(m_userEnv.Get(), "DestroyEnvironmentBlock"));
+        // With inherit TRUE the block adds our own variables to the user's.
+        if (create != nullptr && m_destroy != nullptr && !create(&m_block, token, TRUE)) {
+            m_block = nullptr;
+        }
+        return m_block;
+    }
 
 private:
+    // Declared first, so freed after the destructor has destroyed the block.
+    CScopedModule m_userEnv;
     DestroyEnvironmentBlockFn m_destroy = nullptr;
     void* m_block = nullptr;
+    bool m_built = false;
 };
 
-// The Safer normal-user token, or none. The level is closed before returning,
-// whether or not the token could be computed.
+// Asks the type, which costs microseconds, before a label, an environment
+// block and a process creation are spent on the token: Wine's Safer stub, for
+// one, hands back a value that is no token at all.
+bool IsPrimaryToken(HANDLE token) {
+    TOKEN_TYPE type = TokenImpersonation;
+    DWORD size = 0;
+    return platform::GetTokenInformation(token, TokenType, &type, sizeof type, &size) &&
+           type == TokenPrimary;
+}
+
+// The Safer normal-user token, or none when there is no token that a process
+// could be created with. The level is closed before returning, whether or not
+// the token could be computed.
 CScopedToken ComputeNormalUserToken() {
     // Out values of failed calls are not trusted: nothing is owned until a call succeeds.
     SAFER_LEVEL_HANDLE rawLevel = nullptr;
@@ -68,7 +92,11 @@ CScopedToken ComputeNormalUserToken() {
     if (!platform::SaferComputeTokenFromLevel(level.Get(), nullptr, &token, 0, nullptr)) {
         return CScopedToken();
     }
-    return CScopedToken(token);
+    CScopedToken normalUser(token);
+    if (!IsPrimaryToken(normalUser.Get())) {
+        normalUser.Reset();
+    }
+    return normalUser;
 }
 
 // Administrators, S-1-5-32-544.
@@ -82,12 +110,61 @@ CScopedSid AllocateAdministratorsSid() {
     return CScopedSid(sid);
 }
 
+// Our own user: TOKEN_USER and room for the longest SID it points to.
+struct TokenUserBuffer {
+    TOKEN_USER user;
+    // cppcheck-suppress unusedStructMember ; GetTokenInformation writes the SID here
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+};
+
+// An ACL with room for two allowing entries. ACLs are DWORD-aligned.
+struct alignas(DWORD) TwoEntryAcl {
+    ACL header;
+    // cppcheck-suppress unusedStructMember ; AddAccessAllowedAce writes the entries here
+    BYTE entries[2 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)];
+};
+
+// A default DACL that grants the user and SYSTEM full access, as the Safer
+// normal-user level gives.
+bool SetUserDefaultDacl(HANDLE token, const TOKEN_USER& user) {
+    SID localSystem = {SID_REVISION, 1, {SECURITY_NT_AUTHORITY}, {SECURITY_LOCAL_SYSTEM_RID}};
+    TwoEntryAcl dacl = {};
+    if (!platform::InitializeAcl(&dacl.header, sizeof dacl, ACL_REVISION) ||
+        !platform::AddAccessAllowedAce(&dacl.header, ACL_REVISION, GENERIC_ALL, user.User.Sid) ||
+        !platform::AddAccessAllowedAce(&dacl.header, ACL_REVISION, GENERIC_ALL, &localSystem)) {
+        return false;
+    }
+    TOKEN_DEFAULT_DACL defaultDacl = {&dacl.header};
+    return platform::SetTokenInformation(token, TokenDefaultDacl, &defaultDacl,
+                                         sizeof defaultDacl) != FALSE;
+}
+
+// A restricted copy of an elevated token keeps the elevated defaults: the
+// client's new mutexes, events and pipes would be owned by Administrators, now
+// deny-only, and open to Administrators and SYSTEM alone, so that a later
+// client or a helper running as the plain user could not open them. So the
+// user becomes the owner and gets a default DACL, as under the Safer level.
+// Neither is a condition of the start: without them the client is just as
+// restricted, only its objects are shared with fewer, which beats no mail
+// client at all. Wine refuses the owner (FALSE, error 0) and keeps the DACL.
+void SetUserDefaults(HANDLE restricted, const CScopedToken& own) {
+    TokenUserBuffer user = {};
+    DWORD size = 0;
+    if (!platform::GetTokenInformation(own.Get(), TokenUser, &user, sizeof user, &size)) {
+        return;
+    }
+    TOKEN_OWNER owner = {user.user.User.Sid};
+    platform::SetTokenInformation(restricted, TokenOwner, &owner, sizeof owner);
+    SetUserDefaultDacl(restricted, user.user);
+}
+
 // What the Safer normal-user level computes, made by hand: our own token with
-// Administrators for deny only and no privilege but change-notify. A restricted
-// form of our own token needs no privilege to start a process with.
+// Administrators for deny only, no privilege but change-notify, and the user's
+// owner and default DACL. A restricted form of our own token needs no
+// privilege to start a process with.
 CScopedToken MakeRestrictedToken() {
     // The new token's handle has the access asked for here: what process
-    // creation, the environment block and the integrity label need.
+    // creation, the environment block, the integrity label and the defaults need.
     const DWORD access = TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_IMPERSONATE |
                          TOKEN_ADJUST_DEFAULT;
     HANDLE rawOwn = nullptr;
@@ -105,7 +182,9 @@ CScopedToken MakeRestrictedToken() {
                                          0, nullptr, &restricted)) {
         return CScopedToken();
     }
-    return CScopedToken(restricted);
+    CScopedToken restrictedToken(restricted);
+    SetUserDefaults(restrictedToken.Get(), own);
+    return restrictedToken;
 }
 
 void CloseChildHandles(const PROCESS_INFORMATION& child) {
@@ -114,21 +193,15 @@ void CloseChildHandles(const PROCESS_INFORMATION& child) {
 }
 
 // Starts the command line under the token, labelled medium integrity first.
-// userenv.dll is loaded on first need, from System32 only, and kept for a
-// second road.
-bool StartUnderToken(HANDLE token, CScopedModule& userEnv, wchar_t* commandLine) {
+bool StartUnderToken(HANDLE token, CUserEnvironment& environment, wchar_t* commandLine) {
     // Without the label the token still starts the client, only at the
     // integrity level it was made with.
     SetMediumIntegrity(token);
 
-    if (!userEnv.IsValid()) {
-        userEnv = LoadSystemLibrary(L"userenv.dll");
-    }
-    const CEnvironmentBlock environment(userEnv.Get(), token);
+    void* const block = environment.BlockFor(token);
     const DWORD creationFlags =
-        environment.Block() != nullptr
-            ? CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE
-            : NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE;
+        block != nullptr ? CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE
+                         : NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE;
 
     wchar_t desktop[] = L"winsta0\\default";
     STARTUPINFOW startup = {};
@@ -137,9 +210,9 @@ bool StartUnderToken(HANDLE token, CScopedModule& userEnv, wchar_t* commandLine)
     PROCESS_INFORMATION child = {};
     // A relative current directory is resolved against our working directory,
     // which start-up made the launcher's own directory.
-    const BOOL created = platform::CreateProcessAsUserW(
-        token, nullptr, commandLine, nullptr, nullptr, FALSE, creationFlags, environment.Block(),
-        L"..\\", &startup, &child);
+    const BOOL created =
+        platform::CreateProcessAsUserW(token, nullptr, commandLine, nullptr, nullptr, FALSE,
+                                       creationFlags, block, L"..\\", &startup, &child);
     if (created) {
         CloseChildHandles(child);
     }
@@ -149,17 +222,16 @@ bool StartUnderToken(HANDLE token, CScopedModule& userEnv, wchar_t* commandLine)
 }  // namespace
 
 RestrictedStart StartRestrictedProcess(wchar_t* commandLine) {
-    CScopedModule userEnv;
-    {
-        // Released before the fallback is made: Wine's Safer stub, for one,
-        // hands back a token that no process can be created with.
-        const CScopedToken safer = ComputeNormalUserToken();
-        if (safer.IsValid() && StartUnderToken(safer.Get(), userEnv, commandLine)) {
-            return RestrictedStart::kSaferLevel;
-        }
+    // Both tokens outlive the environment block, which is made from the first
+    // of them that a start is tried with.
+    const CScopedToken safer = ComputeNormalUserToken();
+    CScopedToken restricted;
+    CUserEnvironment environment;
+    if (safer.IsValid() && StartUnderToken(safer.Get(), environment, commandLine)) {
+        return RestrictedStart::kSaferLevel;
     }
-    const CScopedToken restricted = MakeRestrictedToken();
-    if (restricted.IsValid() && StartUnderToken(restricted.Get(), userEnv, commandLine)) {
+    restricted = MakeRestrictedToken();
+    if (restricted.IsValid() && StartUnderToken(restricted.Get(), environment, commandLine)) {
         return RestrictedStart::kOwnTokenRestricted;
     }
     return RestrictedStart::kNotStarted;

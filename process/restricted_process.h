@@ -12,9 +12,11 @@ enum class RestrictedStart {
 // Starts the command line with reduced rights, on the interactive desktop,
 // with "..\" as its working directory: under the Safer normal-user token, or,
 // where Safer yields no token that a process can be created with, under a
-// restricted copy of our own token. Both are labelled medium integrity. Never
-// starts the program unrestricted. The buffer must be writable: process
-// creation may change it. No handle to the process is kept.
+// restricted copy of our own token that, like Safer's, makes the user the
+// owner of new objects and grants them to the user and SYSTEM. Both are
+// labelled medium integrity. Never starts the program unrestricted. The
+// buffer must be writable: process creation may change it. No handle to the
+// process is kept.
 RestrictedStart StartRestrictedProcess(wchar_t* commandLine);
 
 // Labels the token medium integrity (S-1-16-8192). The caller keeps the token.

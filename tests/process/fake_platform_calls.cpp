@@ -7,8 +7,11 @@
 #include <utility>
 
 #include "base/function_address.h"
+#include "tests/fixtures/fixture_support.h"
 
 namespace {
+
+using fixture::SidText;
 
 fake::Script g_script;
 std::vector<std::string> g_calls;
@@ -88,15 +91,6 @@ std::string Hex(DWORD value) {
     return hex.str();
 }
 
-std::string SidText(PSID sid) {
-    std::ostringstream text;
-    text << "S-1-" << static_cast<int>(::GetSidIdentifierAuthority(sid)->Value[5]);
-    for (BYTE i = 0; i < *::GetSidSubAuthorityCount(sid); ++i) {
-        text << "-" << *::GetSidSubAuthority(sid, i);
-    }
-    return text.str();
-}
-
 template <typename Function>
 FARPROC AsFarProc(Function function) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
@@ -127,6 +121,8 @@ BOOL WINAPI RecordingDestroyEnvironmentBlock(LPVOID block) {
 }  // namespace
 
 namespace fake {
+
+const HANDLE kOwnProcessToken = FakeHandle<HANDLE>(static_cast<std::uintptr_t>(-4));
 
 void Start(const Script& script) {
     g_script = script;
@@ -270,8 +266,26 @@ PVOID FreeSid(PSID sid) {
     return ::FreeSid(sid);
 }
 
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length,
+                         PDWORD returned) {
+    Record("GetTokenInformation(" + NameOf(token) + ", class=" + std::to_string(infoClass) + ")");
+    const bool unusable = g_script.saferTokenUnusable && NameOf(token) == "safer token";
+    return !unusable && ::GetTokenInformation(g_script.realCalls ? token : fake::kOwnProcessToken,
+                                              infoClass, info, length, returned);
+}
+
 BOOL SetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
                          DWORD length) {
+    if (infoClass != TokenIntegrityLevel) {
+        Record(
+            "SetTokenInformation(" + NameOf(token) + ", class=" + std::to_string(infoClass) + ", " +
+            (infoClass == TokenOwner
+                 ? SidText(static_cast<TOKEN_OWNER*>(info)->Owner)
+                 : fixture::AllowedTrustees(static_cast<TOKEN_DEFAULT_DACL*>(info)->DefaultDacl)) +
+            ")");
+        return !g_script.setDefaultsFails &&
+               (!g_script.realCalls || ::SetTokenInformation(token, infoClass, info, length));
+    }
     const auto* label = static_cast<const TOKEN_MANDATORY_LABEL*>(info);
     const DWORD expectedLength =
         static_cast<DWORD>(sizeof *label) + ::GetLengthSid(label->Label.Sid);

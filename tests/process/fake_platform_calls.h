@@ -25,7 +25,11 @@ BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, D
                               DWORD sub1, DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5,
                               DWORD sub6, DWORD sub7, PSID* sid);
 PVOID FreeSid(PSID sid);
+using ::AddAccessAllowedAce;
 using ::GetLengthSid;
+using ::InitializeAcl;
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length,
+                         PDWORD returned);
 BOOL SetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
                          DWORD length);
 HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags);
@@ -56,7 +60,12 @@ struct Script {
     bool createBlockFails = false;
     bool createProcessFails = false;
     bool realCalls = false;
+    bool saferTokenUnusable = false;  // no token at all, as Wine's Safer stub hands back
+    bool setDefaultsFails = false;    // the owner and the default DACL
 };
+
+// GetCurrentProcessToken() from Windows 8 on: ours answers for the made-up tokens.
+extern const HANDLE kOwnProcessToken;
 
 // Forgets earlier calls and follows the script from now on.
 void Start(const Script& script);

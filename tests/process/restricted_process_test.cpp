@@ -84,6 +84,7 @@ void ExpectBlockDestroyedBeforeTokenClosed(const std::string& token) {
 struct Failure {
     const char* name;
     fake::Script script;
+    const char* blockToken = "restricted token";  // the first token a start is tried with
 };
 
 fake::Script Scripted(bool fake::Script::*failure, bool saferFails = false) {
@@ -111,18 +112,36 @@ TEST(StartRestrictedProcess, FallsBackToARestrictedTokenAfterEachSaferFailure) {
     for (const Failure& failure :
          {Failure{"no level", Scripted(&fake::Script::createLevelFails)},
           Failure{"no token", Scripted(&fake::Script::computeTokenFails)},
-          Failure{"token refused", Scripted(&fake::Script::saferProcessFails)}}) {
+          Failure{"no usable token", Scripted(&fake::Script::saferTokenUnusable)},
+          Failure{"owner and default DACL refused",
+                  Scripted(&fake::Script::setDefaultsFails, true)},
+          Failure{"token refused", Scripted(&fake::Script::saferProcessFails), "safer token"}}) {
         SCOPED_TRACE(failure.name);
         EXPECT_EQ(RestrictedStart::kOwnTokenRestricted, StartWith(failure.script));
         for (const std::string& call :
              {std::string(kOpenOwnToken), std::string(kRestrictOwnToken),
-              SetLabelCall("restricted token"), CreateBlockCall("restricted token"),
+              SetLabelCall("restricted token"), CreateBlockCall(failure.blockToken),
               CreateProcessCall("restricted token")}) {
             EXPECT_TRUE(Made(call)) << call;
         }
         EXPECT_EQ("restricted token", fake::ProcessTokens().back());
+        EXPECT_EQ(1u, CountStartingWith("CreateEnvironmentBlock"));
         ExpectReleasedAndRestricted();
-        ExpectBlockDestroyedBeforeTokenClosed("restricted token");
+        ExpectBlockDestroyedBeforeTokenClosed(failure.blockToken);
+    }
+}
+
+TEST(StartRestrictedProcess, SetsTheUsersOwnerAndDefaultDaclBeforeCreation) {
+    StartWith(Scripted(&fake::Script::saferTokenUnusable));
+    const std::string user = fixture::UserSid(fake::kOwnProcessToken);
+    const std::string fullAccess = ":" + std::to_string(GENERIC_ALL);
+    const Calls& calls = fake::Calls();
+    const auto created =
+        std::find(calls.begin(), calls.end(), CreateProcessCall("restricted token"));
+    for (const std::string& call : {"SetTokenInformation(restricted token, class=4, " + user + ")",
+                                    "SetTokenInformation(restricted token, class=6, " + user +
+                                        fullAccess + " S-1-5-18" + fullAccess + ")"}) {
+        EXPECT_LT(std::find(calls.begin(), created, call), created) << call;
     }
 }
 

@@ -66,6 +66,9 @@ std::map<std::string, std::string> ExpectClientRanRestricted(const CInstallation
     const CScopedKernelHandle ownToken(token);
     const std::string ours = fixture::AdministratorsState(ownToken.Get());
     EXPECT_EQ(ours == "absent" ? "absent" : "deny-only", record.at("admins"));
+    // Its objects are open to its user, however elevated the loader was.
+    EXPECT_EQ(fixture::UserSid(ownToken.Get()), record.at("user"));
+    EXPECT_NE(std::string::npos, record.at("default-dacl").find(record.at("user") + ":"));
     // Only Windows enforces the medium label (and the dropped privileges):
     // under Wine every process runs high, whatever its token says.
     EXPECT_EQ(std::to_string(RunningUnderWine() ? SECURITY_MANDATORY_HIGH_RID
