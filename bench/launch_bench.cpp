@@ -1,21 +1,30 @@
-// Times launcher starts under one warm wineserver (or on Windows itself): the
-// floor, a program that only copies itself, starts the copy through the shell
-// and has the copy start a trivial third process, against QuorlLaunch.exe in an
-// installation without a pending update, whose loader starts the client.
+// Times launcher starts under one warm wineserver (or on Windows itself), as
+// the desktop starts a program: from a parent with CreateProcessW,
+// DETACHED_PROCESS and no standard handles. It compares the floor, the least a
+// launcher of this shape can do, with QuorlLaunch.exe in an installation
+// without a pending update, whose loader starts the client.
 //
-//   launch_bench.exe FLOOR_EXE LAUNCHER_EXE [RUNS]
+//   launch_bench.exe FLOOR_EXE STATIC_FLOOR_EXE LAUNCHER_EXE [RUNS]
 //
-// Each start is timed from CreateProcess until the second process (the floor's
-// copy, the loader) has ended. The first process is put in a job object of its
-// own before it runs; its children inherit the job, and the job's completion
-// port reports each process the moment it is created. The driver opens the
-// second process then and waits on its handle: no polling, no name lookups.
-// One that has ended before it could be opened is timed by the job's report
-// of its end instead; the output says how often that happened.
+// A start is timed from CreateProcessW until the last process's work is
+// visible: the line that process writes last has reached its file ("exit Quorl
+// Loader" in the launcher's log, "exit floor" in the floor's). The driver
+// waits on a change notification for the file's directory and, in case one is
+// missed, looks at the file's size every kPollMs as well; the output says how
+// many ends each way saw. The floor's line carries the performance counter's
+// reading as it was written, which shows how late the driver sees a line.
+//
+// A second series times the same programs, and the statically linked floor
+// used before, the older way: the first process runs in a job object, whose
+// completion port reports the second process as it is created, and the clock
+// stops when that process has ended. It gives the per-process breakdown.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -30,9 +39,19 @@ constexpr DWORD kRunTimeoutMs = 30000;
 // its host process has finished tearing down, and a start that overlaps that
 // teardown pays for it.
 constexpr DWORD kSettleMs = 150;
-// The floor's third process: one that ends at once.
-const wchar_t kThirdParameters[] = L" 1 0 loader client";
+// How often the log's size is looked at besides the change notification, in
+// case one is missed. Seldom: a driver that wakes every millisecond or two
+// competes with the start it times for the wineserver.
+constexpr DWORD kPollMs = 20;
 const char kLoaderEndLine[] = "exit Quorl Loader";
+const char kFloorEndLine[] = "exit floor";
+const wchar_t kFloorLog[] = L"\\logs\\floor.log";
+const wchar_t kLauncherLog[] = L"\\logs\\SimpleLogger.log";
+// Every process of a start; the next start waits until none of them runs.
+const wchar_t* const kFloorPrograms[] = {L"launch_floor.exe", L"launch_floor_copy.exe",
+                                         L"launch_floor_static.exe",
+                                         L"launch_floor_static_copy.exe", L"floor_end.exe"};
+const wchar_t* const kLauncherPrograms[] = {L"QuorlLaunch.exe", L"QuorlLoader.exe", L"Quorl.exe"};
 
 class CClock {
 public:
@@ -69,6 +88,10 @@ Summary Summarise(std::vector<double> samples) {
     return summary;
 }
 
+double Median(const std::vector<double>& samples) {
+    return Summarise(samples).median;
+}
+
 std::wstring DirectoryOf(const std::wstring& path) {
     const std::wstring::size_type slash = path.find_last_of(L"\\/");
     return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
@@ -84,55 +107,194 @@ std::wstring FullPath(const wchar_t* path) {
     return length > 0 && length < MAX_PATH ? std::wstring(buffer, length) : std::wstring(path);
 }
 
-bool FileSize(const std::wstring& path, ULONGLONG& size) {
+// Zero for a file that does not exist (yet).
+ULONGLONG FileSize(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-        return false;
-    }
-    size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    return true;
-}
-
-// How many lines of the log end a loader: read after each run, outside the
-// timed span, to show that every timed launcher start went the whole road.
-size_t CountLoaderEnds(const std::wstring& logPath) {
-    CScopedKernelHandle file(::CreateFileW(logPath.c_str(), GENERIC_READ,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
         return 0;
     }
+    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// What the file holds from byte `from` on; empty when it cannot be read.
+std::string ReadFrom(const std::wstring& path, ULONGLONG from) {
+    CScopedKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER offset = {};
+    offset.QuadPart = static_cast<LONGLONG>(from);
     std::string text;
+    if (!file.IsValid() || !::SetFilePointerEx(file.Get(), offset, nullptr, FILE_BEGIN)) {
+        return text;
+    }
     char block[65536];
     DWORD read = 0;
     while (::ReadFile(file.Get(), block, sizeof block, &read, nullptr) && read > 0) {
         text.append(block, read);
     }
-    size_t count = 0;
-    for (std::string::size_type at = text.find(kLoaderEndLine); at != std::string::npos;
-         at = text.find(kLoaderEndLine, at + 1)) {
-        ++count;
-    }
-    return count;
+    return text;
 }
 
-// Starts the command line suspended, so that it is in the job before its
-// first instruction, and its children with it. Without standard handles, as
-// from the desktop: the launcher's log lines would otherwise reach our output.
-bool StartSuspended(const std::wstring& commandLine, const std::wstring& workDir,
-                    PROCESS_INFORMATION& started) {
+// Starts the command line as the desktop does: no console, no standard
+// handles. With a console, Wine spends time on every line the launcher writes
+// to its standard output, which no start from the desktop pays.
+bool StartDetached(const std::wstring& commandLine, const std::wstring& workDir, DWORD flags,
+                   PROCESS_INFORMATION& started) {
     std::wstring mutableLine = commandLine;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     started = {};
-    return ::CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                            nullptr, workDir.c_str(), &startup, &started) != FALSE;
+    return ::CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE,
+                            DETACHED_PROCESS | flags, nullptr, workDir.c_str(), &startup,
+                            &started) != FALSE;
+}
+
+bool WaitUntil(HANDLE process, ULONGLONG deadline) {
+    const ULONGLONG now = ::GetTickCount64();
+    return now < deadline &&
+           ::WaitForSingleObject(process, static_cast<DWORD>(deadline - now)) == WAIT_OBJECT_0;
+}
+
+// Outside the timed span: waits until no process of the start runs any more.
+// The desktop gives its starts no job, so they are found by name.
+template <size_t N>
+bool WaitForPrograms(const wchar_t* const (&names)[N], ULONGLONG deadline) {
+    for (;;) {
+        CScopedKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (!snapshot.IsValid()) {
+            return false;
+        }
+        PROCESSENTRY32W entry = {};
+        entry.dwSize = sizeof entry;
+        bool found = false;
+        for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+             more = ::Process32NextW(snapshot.Get(), &entry)) {
+            const bool ours =
+                std::any_of(std::begin(names), std::end(names),
+                            [&](const wchar_t* n) { return ::lstrcmpiW(entry.szExeFile, n) == 0; });
+            if (!ours) {
+                continue;
+            }
+            found = true;
+            CScopedKernelHandle process(::OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
+            if (process.IsValid() && !WaitUntil(process.Get(), deadline)) {
+                return false;
+            }
+        }
+        if (!found) {
+            return true;
+        }
+    }
+}
+
+// Not a kernel handle to close: it has a closing call of its own.
+struct ChangeNotificationTraits : KernelHandleTraits {
+    static void Close(Handle handle) noexcept { ::FindCloseChangeNotification(handle); }
+};
+
+// Sees a line appear in a file that other processes append to.
+class CLineWatch {
+public:
+    CLineWatch(std::wstring path, const char* line) : m_path(std::move(path)), m_line(line) {}
+
+    bool Open() {
+        m_notification.Reset(::FindFirstChangeNotificationW(DirectoryOf(m_path).c_str(), FALSE,
+                                                            FILE_NOTIFY_CHANGE_FILE_NAME |
+                                                                FILE_NOTIFY_CHANGE_SIZE |
+                                                                FILE_NOTIFY_CHANGE_LAST_WRITE));
+        return m_notification.IsValid();
+    }
+
+    // Before a start: only what is written after this counts.
+    void Mark() {
+        m_stamp = 0;
+        m_mark = FileSize(m_path);
+        m_seen = m_mark;
+    }
+
+    // The performance counter's reading that the line ends in, 0 for none.
+    LONGLONG Stamp() const { return m_stamp; }
+
+    // Until the line has been written once more since Mark(); false at the
+    // deadline. `byNotification` tells whether a change notification or the
+    // poll saw it first.
+    bool Wait(ULONGLONG deadline, bool& byNotification) {
+        for (;;) {
+            const ULONGLONG now = ::GetTickCount64();
+            if (now >= deadline) {
+                return false;
+            }
+            const DWORD wait = ::WaitForSingleObject(m_notification.Get(), kPollMs);
+            if (wait == WAIT_OBJECT_0) {
+                ::FindNextChangeNotification(m_notification.Get());
+            }
+            if (HasLine()) {
+                byNotification = wait == WAIT_OBJECT_0;
+                return true;
+            }
+        }
+    }
+
+private:
+    bool HasLine() {
+        const ULONGLONG size = FileSize(m_path);
+        if (size < m_mark) {
+            // Discarded and begun anew.
+            m_mark = 0;
+        }
+        if (size == m_seen) {
+            return false;
+        }
+        m_seen = size;
+        const std::string text = ReadFrom(m_path, m_mark);
+        const std::string::size_type at = text.find(m_line);
+        if (at == std::string::npos) {
+            return false;
+        }
+        m_stamp = std::strtoll(text.c_str() + at + std::strlen(m_line), nullptr, 10);
+        return true;
+    }
+
+    std::wstring m_path;
+    const char* m_line;
+    CScopedHandle<ChangeNotificationTraits> m_notification;
+    ULONGLONG m_mark = 0;
+    ULONGLONG m_seen = 0;
+    LONGLONG m_stamp = 0;
+};
+
+struct DesktopRun {
+    double ms = 0;
+    bool byNotification = false;
+    double lateMs = 0;  // how long after it was written the line was seen
+};
+
+// From CreateProcessW until the watched line appears. Returns once every
+// process of the start has ended, so that starts never overlap.
+template <size_t N>
+bool TimeDesktopRun(const CClock& clock, const std::wstring& commandLine,
+                    const std::wstring& workDir, CLineWatch& watch,
+                    const wchar_t* const (&programs)[N], DesktopRun& run) {
+    ::Sleep(kSettleMs);
+    watch.Mark();
+    const ULONGLONG deadline = ::GetTickCount64() + kRunTimeoutMs;
+    const LONGLONG start = clock.Now();
+    PROCESS_INFORMATION info;
+    if (!StartDetached(commandLine, workDir, 0, info)) {
+        return false;
+    }
+    CScopedKernelHandle process(info.hProcess);
+    CScopedKernelHandle thread(info.hThread);
+    const bool seen = watch.Wait(deadline, run.byNotification);
+    const LONGLONG stop = clock.Now();
+    run.ms = clock.Ms(start, stop);
+    run.lateMs = watch.Stamp() != 0 ? clock.Ms(watch.Stamp(), stop) : 0;
+    return WaitUntil(process.Get(), deadline) && WaitForPrograms(programs, deadline) && seen;
 }
 
 struct JobRun {
     double ms = 0;          // until the process's handle was signalled
-    double reportMs = 0;    // until the job reported its end
     bool byHandle = false;  // false: it ended before we could open it
     // From the system's own records of both processes: how long the first ran
     // before the second was created, and how long the second lived.
@@ -150,7 +312,7 @@ double FileTimeMs(const FILETIME& from, const FILETIME& to) {
 
 void RecordPhases(HANDLE first, HANDLE second, JobRun& run) {
     FILETIME created1, exited1, created2, exited2, kernel, user;
-    if (first != second && ::GetProcessTimes(first, &created1, &exited1, &kernel, &user) &&
+    if (::GetProcessTimes(first, &created1, &exited1, &kernel, &user) &&
         ::GetProcessTimes(second, &created2, &exited2, &kernel, &user)) {
         run.firstUntilSecondMs = FileTimeMs(created1, created2);
         run.secondLifeMs = FileTimeMs(created2, exited2);
@@ -196,19 +358,13 @@ bool IsExitReport(DWORD message) {
            message == JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS;
 }
 
-bool WaitUntil(HANDLE process, ULONGLONG deadline) {
-    const ULONGLONG now = ::GetTickCount64();
-    return now < deadline &&
-           ::WaitForSingleObject(process, static_cast<DWORD>(deadline - now)) == WAIT_OBJECT_0;
-}
-
-// From CreateProcess until process number `stopAt` of the job (1: the one
-// started, 2: the first one it started) has ended. The job reports the new
-// process at once, and its handle is waited for from then on; the job's own
-// report of its end is kept only to show how late it comes. Returns once every
-// process of the job has ended, so that runs never overlap.
+// The older measure: from CreateProcessW until the second process of the job
+// (the floor's copy, the loader) has ended. The first process starts suspended,
+// so that it and its children are in the job before its first instruction; the
+// job reports the second at once and its handle is waited for from then on.
+// Returns once every process of the job has ended, so that runs never overlap.
 bool TimeJobRun(const CClock& clock, const std::wstring& commandLine, const std::wstring& workDir,
-                size_t stopAt, JobRun& run) {
+                JobRun& run) {
     CJobWatch watch;
     if (!watch.Open()) {
         return false;
@@ -217,7 +373,7 @@ bool TimeJobRun(const CClock& clock, const std::wstring& commandLine, const std:
     const ULONGLONG deadline = ::GetTickCount64() + kRunTimeoutMs;
     const LONGLONG start = clock.Now();
     PROCESS_INFORMATION info;
-    if (!StartSuspended(commandLine, workDir, info)) {
+    if (!StartDetached(commandLine, workDir, CREATE_SUSPENDED, info)) {
         return false;
     }
     CScopedKernelHandle process(info.hProcess);
@@ -230,26 +386,22 @@ bool TimeJobRun(const CClock& clock, const std::wstring& commandLine, const std:
 
     size_t joined = 0;
     DWORD targetId = 0;
-    CScopedKernelHandle target;
     DWORD message = 0;
     DWORD processId = 0;
     while (targetId == 0) {
         if (!watch.Next(deadline, message, processId)) {
             return false;
         }
-        if (message == JOB_OBJECT_MSG_NEW_PROCESS && ++joined == stopAt) {
+        if (message == JOB_OBJECT_MSG_NEW_PROCESS && ++joined == 2) {
             targetId = processId;
         }
     }
-    if (stopAt > 1) {
-        target.Reset(
-            ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, targetId));
-    }
-    const HANDLE waitOn = stopAt > 1 ? target.Get() : process.Get();
-    run.byHandle = waitOn != nullptr;
+    CScopedKernelHandle target(
+        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, targetId));
+    run.byHandle = target.IsValid();
     LONGLONG stop = 0;
     if (run.byHandle) {
-        if (!WaitUntil(waitOn, deadline)) {
+        if (!WaitUntil(target.Get(), deadline)) {
             return false;
         }
         stop = clock.Now();
@@ -262,59 +414,49 @@ bool TimeJobRun(const CClock& clock, const std::wstring& commandLine, const std:
             break;
         }
     }
-    const LONGLONG reported = clock.Now();
-    run.ms = clock.Ms(start, run.byHandle ? stop : reported);
-    run.reportMs = clock.Ms(start, reported);
-    // The third process (the client, the floor's trivial one) outlives the
-    // span; the next start waits until the whole job has ended.
+    run.ms = clock.Ms(start, run.byHandle ? stop : clock.Now());
+    // The third process (the client, the floor's last one) outlives the span;
+    // the next start waits until the whole job has ended.
     while (message != JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) {
         if (!watch.Next(deadline, message, processId)) {
             return false;
         }
     }
     if (run.byHandle) {
-        RecordPhases(process.Get(), waitOn, run);
+        RecordPhases(process.Get(), target.Get(), run);
     }
     return true;
 }
 
-// The same span for a single process, waited for on its own handle: the
-// reference that shows what the job's reports add to a measurement.
-bool TimeHandleRun(const CClock& clock, const std::wstring& commandLine,
-                   const std::wstring& workDir, double& ms) {
-    ::Sleep(kSettleMs);
-    const LONGLONG start = clock.Now();
-    PROCESS_INFORMATION info;
-    if (!StartSuspended(commandLine, workDir, info)) {
-        return false;
-    }
-    CScopedKernelHandle process(info.hProcess);
-    CScopedKernelHandle thread(info.hThread);
-    ::ResumeThread(thread.Get());
-    if (::WaitForSingleObject(process.Get(), kRunTimeoutMs) != WAIT_OBJECT_0) {
-        ::TerminateProcess(process.Get(), 1);
-        return false;
-    }
-    ms = clock.Ms(start, clock.Now());
-    return true;
-}
-
-void PrintRow(const char* name, const Summary& s) {
-    std::printf("%-36s %8.1f %8.1f %8.1f\n", name, s.min, s.median, s.max);
-}
-
-struct Series {
+struct DesktopSeries {
     std::vector<double> ms;
-    std::vector<double> reportLagMs;
-    std::vector<double> firstUntilSecondMs;
-    std::vector<double> secondLifeMs;
-    int byHandle = 0;
+    std::vector<double> lateMs;
+    int byNotification = 0;
     int failed = 0;
 
-    void Add(const JobRun& run) {
+    void Add(bool timed, const DesktopRun& run) {
+        if (!timed) {
+            ++failed;
+            return;
+        }
         ms.push_back(run.ms);
-        reportLagMs.push_back(run.reportMs - run.ms);
-        byHandle += run.byHandle ? 1 : 0;
+        lateMs.push_back(run.lateMs);
+        byNotification += run.byNotification ? 1 : 0;
+    }
+};
+
+struct JobSeries {
+    std::vector<double> ms;
+    std::vector<double> firstUntilSecondMs;
+    std::vector<double> secondLifeMs;
+    int failed = 0;
+
+    void Add(bool timed, const JobRun& run) {
+        if (!timed) {
+            ++failed;
+            return;
+        }
+        ms.push_back(run.ms);
         if (run.byHandle) {
             firstUntilSecondMs.push_back(run.firstUntilSecondMs);
             secondLifeMs.push_back(run.secondLifeMs);
@@ -322,103 +464,112 @@ struct Series {
     }
 };
 
+void PrintRow(const char* name, const std::vector<double>& samples) {
+    const Summary s = Summarise(samples);
+    std::printf("%-38s %8.1f %8.1f %8.1f\n", name, s.min, s.median, s.max);
+}
+
+void PrintBreakdown(const char* name, const JobSeries& series) {
+    std::printf("  %-20s %10.1f %14.1f %9.1f\n", name, Median(series.firstUntilSecondMs),
+                Median(series.secondLifeMs), Median(series.ms));
+}
+
+struct Program {
+    std::wstring exe;
+    std::wstring dir;
+    std::wstring line;
+    ULONGLONG size = 0;
+
+    explicit Program(const wchar_t* path)
+        : exe(FullPath(path)), dir(DirectoryOf(exe)), line(Quoted(exe)), size(FileSize(exe)) {}
+};
+
 }  // namespace
 
 int wmain(int argc, wchar_t* argv[]) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: launch_bench FLOOR_EXE LAUNCHER_EXE [RUNS >= %d]\n", kMinRuns);
+    if (argc < 4) {
+        std::fprintf(stderr,
+                     "usage: launch_bench FLOOR_EXE STATIC_FLOOR_EXE LAUNCHER_EXE [RUNS >= %d]\n",
+                     kMinRuns);
         return 2;
     }
-    const std::wstring floorExe = FullPath(argv[1]);
-    const std::wstring launcherExe = FullPath(argv[2]);
-    const int runs = argc > 3 ? std::max(kMinRuns, _wtoi(argv[3])) : kDefaultRuns;
-    const std::wstring floorDir = DirectoryOf(floorExe);
-    const std::wstring appDir = DirectoryOf(launcherExe);
-    const std::wstring logPath = appDir + L"\\logs\\SimpleLogger.log";
-    const std::wstring floorLine = Quoted(floorExe);
-    const std::wstring launcherLine = Quoted(launcherExe);
-    const std::wstring singleLine = Quoted(floorExe) + kThirdParameters;
-
-    ULONGLONG launcherSize = 0;
-    ULONGLONG floorSize = 0;
-    if (!FileSize(launcherExe, launcherSize) || !FileSize(floorExe, floorSize)) {
-        std::fprintf(stderr, "launch_bench: floor or launcher executable not found\n");
+    const Program floor(argv[1]);
+    const Program staticFloor(argv[2]);
+    const Program launcher(argv[3]);
+    const int runs = argc > 4 ? std::max(kMinRuns, _wtoi(argv[4])) : kDefaultRuns;
+    if (floor.size == 0 || staticFloor.size == 0 || launcher.size == 0) {
+        std::fprintf(stderr, "launch_bench: a floor or the launcher executable was not found\n");
+        return 2;
+    }
+    CLineWatch floorWatch(floor.dir + kFloorLog, kFloorEndLine);
+    CLineWatch launcherWatch(launcher.dir + kLauncherLog, kLoaderEndLine);
+    if (!floorWatch.Open() || !launcherWatch.Open()) {
+        std::fprintf(stderr, "launch_bench: cannot watch the logs directories\n");
         return 2;
     }
 
     std::printf("Launch benchmark: %d timed starts of each after one warm-up start\n", runs);
     std::fflush(stdout);
     const CClock clock;
-    JobRun run;
-    double ms = 0;
+    DesktopRun desktopRun;
+    JobRun jobRun;
     // The warm-up pays for what only a first start pays: the desktop process,
     // the page cache, the first copies of the files.
-    if (!TimeJobRun(clock, floorLine, floorDir, 2, run) ||
-        !TimeJobRun(clock, launcherLine, appDir, 2, run) ||
-        !TimeHandleRun(clock, singleLine, floorDir, ms)) {
+    if (!TimeDesktopRun(clock, floor.line, floor.dir, floorWatch, kFloorPrograms, desktopRun) ||
+        !TimeDesktopRun(clock, launcher.line, launcher.dir, launcherWatch, kLauncherPrograms,
+                        desktopRun) ||
+        !TimeJobRun(clock, staticFloor.line, staticFloor.dir, jobRun) ||
+        !WaitForPrograms(kFloorPrograms, ::GetTickCount64() + kRunTimeoutMs)) {
         std::fprintf(stderr, "launch_bench: the warm-up start failed\n");
         return 1;
     }
 
-    Series floor, launcher, single;
-    std::vector<double> plainMs;
-    size_t loaderEnds = CountLoaderEnds(logPath);
+    DesktopSeries desktopFloor, desktopLauncher;
+    JobSeries jobFloor, jobStaticFloor, jobLauncher;
     // Interleaved, so that a slow phase of the machine hits every series alike.
     for (int i = 0; i < runs; ++i) {
-        if (TimeJobRun(clock, floorLine, floorDir, 2, run)) {
-            floor.Add(run);
-        } else {
-            ++floor.failed;
-        }
-        const bool timed = TimeJobRun(clock, launcherLine, appDir, 2, run);
-        const size_t ends = CountLoaderEnds(logPath);
-        if (timed && ends == loaderEnds + 1) {
-            launcher.Add(run);
-        } else {
-            ++launcher.failed;
-        }
-        loaderEnds = ends;
-        if (TimeHandleRun(clock, singleLine, floorDir, ms)) {
-            plainMs.push_back(ms);
-        }
-        if (TimeJobRun(clock, singleLine, floorDir, 1, run)) {
-            single.Add(run);
-        }
+        desktopFloor.Add(
+            TimeDesktopRun(clock, floor.line, floor.dir, floorWatch, kFloorPrograms, desktopRun),
+            desktopRun);
+        desktopLauncher.Add(TimeDesktopRun(clock, launcher.line, launcher.dir, launcherWatch,
+                                           kLauncherPrograms, desktopRun),
+                            desktopRun);
+        jobFloor.Add(TimeJobRun(clock, floor.line, floor.dir, jobRun), jobRun);
+        jobStaticFloor.Add(TimeJobRun(clock, staticFloor.line, staticFloor.dir, jobRun), jobRun);
+        jobLauncher.Add(TimeJobRun(clock, launcher.line, launcher.dir, jobRun), jobRun);
     }
 
-    const Summary floorSummary = Summarise(floor.ms);
-    const Summary launcherSummary = Summarise(launcher.ms);
-    std::printf("\n%-36s %8s %8s %8s\n", "start until the second process ended", "min ms", "median",
+    std::printf("\n%-38s %8s %8s %8s\n", "as the desktop starts it, until", "min ms", "median",
                 "max");
-    PrintRow("floor (copy, ShellExecuteW, 3rd)", floorSummary);
-    PrintRow("QuorlLaunch.exe until loader ended", launcherSummary);
+    PrintRow("floor: \"exit floor\" written", desktopFloor.ms);
+    PrintRow("QuorlLaunch.exe: \"exit Quorl Loader\"", desktopLauncher.ms);
     std::printf("ratio of medians (launcher / floor): %.3f (target: at most 1.10)\n",
-                launcherSummary.median / floorSummary.median);
-    std::printf("QuorlLaunch.exe size: %llu bytes (floor: %llu bytes)\n", launcherSize, floorSize);
+                Median(desktopLauncher.ms) / Median(desktopFloor.ms));
+    std::printf("QuorlLaunch.exe size: %llu bytes (floor: %llu bytes)\n", launcher.size,
+                floor.size);
     std::printf(
-        "failed starts: floor %d, launcher %d (a launcher start counts only when the\n"
-        "  loader logged \"%s\" once more)\n",
-        floor.failed, launcher.failed, kLoaderEndLine);
-    std::printf("\nWhere the time goes (median ms, from the system's process times):\n");
+        "failed starts: floor %d, launcher %d; the end was seen by the change\n"
+        "  notification in %d of %zu floor and %d of %zu launcher starts, else by\n"
+        "  the size poll (every %lu ms)\n",
+        desktopFloor.failed, desktopLauncher.failed, desktopFloor.byNotification,
+        desktopFloor.ms.size(), desktopLauncher.byNotification, desktopLauncher.ms.size(),
+        static_cast<unsigned long>(kPollMs));
+    std::printf("  the floor's line was seen %.2f ms (median; at most %.2f) after it was written\n",
+                Median(desktopFloor.lateMs), Summarise(desktopFloor.lateMs).max);
+
     std::printf(
-        "  first process, from its creation until it created the second: floor %6.1f,"
-        " launcher %6.1f\n",
-        Summarise(floor.firstUntilSecondMs).median, Summarise(launcher.firstUntilSecondMs).median);
-    std::printf(
-        "  second process, from its creation until it ended:             floor %6.1f,"
-        " loader   %6.1f\n",
-        Summarise(floor.secondLifeMs).median, Summarise(launcher.secondLifeMs).median);
-    std::printf(
-        "\nHow the end is seen: the job reports each new process; its handle is waited\n"
-        "for from then on (%d of %zu floor and %d of %zu launcher starts; the others\n"
-        "had ended already and took the job's later report of the end).\n",
-        floor.byHandle, floor.ms.size(), launcher.byHandle, launcher.ms.size());
-    std::printf("What the method costs, one process that ends at once (median ms):\n");
-    std::printf("  no job, waited on the handle from CreateProcess: %6.1f\n",
-                Summarise(plainMs).median);
-    std::printf("  in a job, waited on the handle:                  %6.1f\n",
-                Summarise(single.ms).median);
-    std::printf("  the job's end report came after the handle by:   %6.1f (not used)\n",
-                Summarise(single.reportLagMs).median);
-    return floor.failed == 0 && launcher.failed == 0 ? 0 : 1;
+        "\nThe older measure, in a job until the second process ended (median ms, with\n"
+        "the phases from the system's process times):\n");
+    std::printf("  %-20s %10s %14s %9s\n", "", "1st until 2nd", "2nd's lifetime", "total");
+    PrintBreakdown("floor", jobFloor);
+    PrintBreakdown("static C++ floor", jobStaticFloor);
+    PrintBreakdown("QuorlLaunch.exe", jobLauncher);
+    std::printf("  ratio of medians: %.3f against the floor, %.3f against the static C++ floor\n",
+                Median(jobLauncher.ms) / Median(jobFloor.ms),
+                Median(jobLauncher.ms) / Median(jobStaticFloor.ms));
+    std::printf("  failed starts: floor %d, static C++ floor %d, launcher %d\n", jobFloor.failed,
+                jobStaticFloor.failed, jobLauncher.failed);
+    const int failed = desktopFloor.failed + desktopLauncher.failed + jobFloor.failed +
+                       jobStaticFloor.failed + jobLauncher.failed;
+    return failed == 0 ? 0 : 1;
 }

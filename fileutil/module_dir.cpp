@@ -1,14 +1,37 @@
 #include "fileutil/module_dir.h"
 
 #include <windows.h>
-#include <shlwapi.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
 
 // The classic path limit; one spare element keeps a cut path terminated.
 constexpr DWORD kPathChars = MAX_PATH;
+
+// What PathRemoveFileSpecW does, by the same steps: cut at the last
+// backslash, but keep the one after a drive and the two that open a UNC path.
+// shlwapi would bring user32 and the window manager into every start.
+void RemoveFileSpec(std::wstring& path) {
+    std::wstring::size_type at = 0;
+    std::wstring::size_type cut = 0;
+    for (int lead = 0; lead < 2 && at < path.size() && path[at] == L'\\'; ++lead) {
+        cut = ++at;
+    }
+    for (; at < path.size(); ++at) {
+        if (path[at] == L'\\') {
+            cut = at;
+        } else if (path[at] == L':') {
+            // The character after the colon is stepped over, as the original does.
+            cut = ++at;
+            if (cut < path.size() && path[cut] == L'\\') {
+                ++cut;
+            }
+        }
+    }
+    path.resize(std::min(cut, path.size()));
+}
 
 }  // namespace
 
@@ -20,12 +43,7 @@ std::wstring GetModuleFilePathW() {
 
 std::wstring GetModuleDirW() {
     std::wstring path = GetModuleFilePathW();
-    ::PathRemoveFileSpecW(path.data());
-    // PathRemoveFileSpecW ends the text with a NUL but leaves the length alone.
-    const std::wstring::size_type end = path.find(L'\0');
-    if (end != std::wstring::npos) {
-        path.resize(end);
-    }
+    RemoveFileSpec(path);
     return path;
 }
 

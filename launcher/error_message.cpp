@@ -2,6 +2,12 @@
 
 #include <windows.h>
 
+#include "process/system_function.h"
+
 void ShowErrorMessage(const wchar_t* text) {
-    ::MessageBoxW(nullptr, text, L"错误", MB_ICONERROR);
+    const auto messageBox =
+        GetSystemFunction<decltype(&::MessageBoxW)>(L"user32.dll", "MessageBoxW");
+    if (messageBox != nullptr) {
+        messageBox(nullptr, text, L"错误", MB_ICONERROR);
+    }
 }

@@ -10,6 +10,7 @@
 #include "fileutil/file_copy.h"
 #include "fileutil/text_convert.h"
 #include "logging/simple_logger.h"
+#include "process/system_function.h"
 
 namespace {
 
@@ -62,7 +63,11 @@ bool BuildAndStartLoader(const std::wstring& parameters) {
     if (!CopyFileBytes(WStringToString(kLauncherFile), WStringToString(kLoaderFile))) {
         return false;
     }
-    ::ShellExecuteW(nullptr, kShellVerb, kLoaderFile, parameters.c_str(), nullptr, SW_SHOWNORMAL);
+    const auto shellExecute =
+        GetSystemFunction<decltype(&::ShellExecuteW)>(L"shell32.dll", "ShellExecuteW");
+    if (shellExecute != nullptr) {
+        shellExecute(nullptr, kShellVerb, kLoaderFile, parameters.c_str(), nullptr, SW_SHOWNORMAL);
+    }
     return true;
 }
 

@@ -29,7 +29,9 @@ const wchar_t kSearchDirectory[] = L"..\\";
 const wchar_t kClientPattern[] = L"*quorl*.exe";
 constexpr int kSearchDepth = 1;
 const wchar_t kClientPathForMessage[] = L"..\\Quorl.exe";
-const wchar_t kClientMissingFormat[] = L"找不到%ls, 请重新安装!";
+// The box's text is these two around the path: "找不到..\Quorl.exe, 请重新安装!".
+const wchar_t kClientMissingBefore[] = L"找不到";
+const wchar_t kClientMissingAfter[] = L", 请重新安装!";
 
 void Log(const char* message) {
     CSimpleLogger::GetInstance()->Log(message);
@@ -111,9 +113,11 @@ void InstallPendingUpdate() {
 }
 
 void ShowClientMissingMessage() {
-    wchar_t message[256] = {};
-    ::wsprintfW(message, kClientMissingFormat, kClientPathForMessage);
-    ShowErrorMessage(message);
+    // Joined, not formatted with user32's wsprintfW: user32 is loaded only when
+    // a box is shown.
+    const std::wstring message =
+        kClientMissingBefore + std::wstring(kClientPathForMessage) + kClientMissingAfter;
+    ShowErrorMessage(message.c_str());
 }
 
 void StartClient(const std::wstring& clientPath) {

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "base/scoped_handle.h"
+#include "process/system_function.h"
 
 int RunUpdateSetupAndWait() {
     SHELLEXECUTEINFOW info = {};
@@ -13,7 +14,9 @@ int RunUpdateSetupAndWait() {
     info.lpFile = L"..\\update\\setup.exe";
     info.lpParameters = L"";
     info.nShow = SW_SHOWNORMAL;
-    if (!::ShellExecuteExW(&info) || info.hProcess == nullptr) {
+    const auto shellExecuteEx =
+        GetSystemFunction<decltype(&::ShellExecuteExW)>(L"shell32.dll", "ShellExecuteExW");
+    if (shellExecuteEx == nullptr || !shellExecuteEx(&info) || info.hProcess == nullptr) {
         return 1;
     }
     const CScopedKernelHandle process(info.hProcess);
