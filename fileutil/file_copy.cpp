@@ -4,14 +4,10 @@
 
 #include <cstdio>
 #include <memory>
-#include <vector>
 
 namespace {
 
-// Large blocks: the runtime hands a read or write of at least its own buffer's
-// size straight to the system, so a launcher copies itself in a handful of
-// calls instead of some hundred.
-constexpr size_t kBlockBytes = 65536;
+constexpr size_t kBlockBytes = 256;
 
 struct FileCloser {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }
@@ -31,13 +27,13 @@ bool CopyFileBytes(std::string source, std::string destination) {
     if (!in || !out) {
         return false;
     }
-    std::vector<char> block(kBlockBytes);
+    char block[kBlockBytes];
     // Testing for a read error as well as for end of file ends the loop on a
     // source that fails part-way, which never reaches end of file. A short
     // last read still gets written.
     while (!std::feof(in.get()) && !std::ferror(in.get())) {
-        const size_t read = std::fread(block.data(), 1, kBlockBytes, in.get());
-        if (std::fwrite(block.data(), 1, read, out.get()) != read) {
+        const size_t read = std::fread(block, 1, kBlockBytes, in.get());
+        if (std::fwrite(block, 1, read, out.get()) != read) {
             return false;
         }
     }

@@ -24,7 +24,7 @@ bool ReturnsWithin(std::chrono::seconds limit, std::function<void()> work) {
 }
 
 // Every byte value from 0 to 250, CR, LF and Ctrl-Z included; the odd period
-// moves them across the boundaries of the runtime's buffer and of the 64 KiB blocks.
+// moves them across the 256-byte block boundaries.
 std::string SampleBytes(size_t size) {
     std::string bytes(size, '\0');
     for (size_t i = 0; i < size; ++i) {
