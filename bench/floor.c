@@ -3,9 +3,10 @@
  * through the shell with three arguments; the copy starts floor_end.exe, one
  * directory up, as the loader starts the client (quoted path, working
  * directory ..\), appends one line where the benchmark watches for it, as the
- * loader writes its last log line, and ends without waiting. */
+ * loader writes its last log line, and ends without waiting. Like the
+ * launcher, it imports neither shell32 nor user32: the copy needs neither, and
+ * the first process loads shell32 for the one call it makes. */
 #include <windows.h>
-#include <shellapi.h>
 
 #include <wchar.h>
 
@@ -67,12 +68,17 @@ static int StartEndProgram(void) {
     return 0;
 }
 
+typedef HINSTANCE(WINAPI* ShellExecuteFn)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+
 static int CopySelfAndStartCopy(void) {
     wchar_t self[MAX_PATH + 1];
     wchar_t copy[MAX_PATH + sizeof kCopySuffix / sizeof kCopySuffix[0]];
     const DWORD length = GetModuleFileNameW(NULL, self, MAX_PATH);
+    /* Left loaded until the process ends, a moment later. */
+    const HMODULE shell32 = LoadLibraryW(L"shell32.dll");
+    ShellExecuteFn shellExecute;
     HINSTANCE started;
-    if (length <= 4 || length >= MAX_PATH) {
+    if (length <= 4 || length >= MAX_PATH || shell32 == NULL) {
         return 1;
     }
     /* Beside the original, so that both starts resolve the same directory. */
@@ -81,7 +87,11 @@ static int CopySelfAndStartCopy(void) {
     if (!CopyFileW(self, copy, FALSE)) {
         return 1;
     }
-    started = ShellExecuteW(NULL, L"open", copy, kCopyParameters, NULL, SW_SHOWNORMAL);
+    shellExecute = (ShellExecuteFn)(void (*)(void))GetProcAddress(shell32, "ShellExecuteW");
+    if (shellExecute == NULL) {
+        return 1;
+    }
+    started = shellExecute(NULL, L"open", copy, kCopyParameters, NULL, SW_SHOWNORMAL);
     return (INT_PTR)started > 32 ? 0 : 1;
 }
 

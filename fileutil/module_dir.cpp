@@ -1,36 +1,39 @@
 #include "fileutil/module_dir.h"
 
 #include <windows.h>
+#include <shlwapi.h>
 
-#include <algorithm>
 #include <vector>
+
+#include "base/function_address.h"
+#include "base/scoped_handle.h"
 
 namespace {
 
 // The classic path limit; one spare element keeps a cut path terminated.
 constexpr DWORD kPathChars = MAX_PATH;
 
-// What PathRemoveFileSpecW does, by the same steps: cut at the last
-// backslash, but keep the one after a drive and the two that open a UNC path.
-// shlwapi would bring user32 and the window manager into every start.
-void RemoveFileSpec(std::wstring& path) {
-    std::wstring::size_type at = 0;
-    std::wstring::size_type cut = 0;
-    for (int lead = 0; lead < 2 && at < path.size() && path[at] == L'\\'; ++lead) {
-        cut = ++at;
+using PathRemoveFileSpecFn = decltype(&::PathRemoveFileSpecW);
+
+// PathRemoveFileSpecW without importing shlwapi, whose import brings user32
+// into every start, and under Wine the window manager with it, before main.
+// Windows 8 and later, and Wine, export it from kernelbase, which every
+// process has loaded already. Windows 7 has it in shlwapi alone, a KnownDLL:
+// always the system's own copy, loaded for the call.
+void RemoveFileSpec(wchar_t* path) {
+    const auto fromKernelBase = AsFunction<PathRemoveFileSpecFn>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernelbase.dll"), "PathRemoveFileSpecW"));
+    if (fromKernelBase != nullptr) {
+        fromKernelBase(path);
+        return;
     }
-    for (; at < path.size(); ++at) {
-        if (path[at] == L'\\') {
-            cut = at;
-        } else if (path[at] == L':') {
-            // The character after the colon is stepped over, as the original does.
-            cut = ++at;
-            if (cut < path.size() && path[cut] == L'\\') {
-                ++cut;
-            }
-        }
+    const CScopedNullable<HMODULE, ::FreeLibrary> shlwapi(::LoadLibraryW(L"shlwapi.dll"));
+    const auto fromShlwapi = shlwapi.IsValid() ? AsFunction<PathRemoveFileSpecFn>(::GetProcAddress(
+                                                     shlwapi.Get(), "PathRemoveFileSpecW"))
+                                               : nullptr;
+    if (fromShlwapi != nullptr) {
+        fromShlwapi(path);
     }
-    path.resize(std::min(cut, path.size()));
 }
 
 }  // namespace
@@ -43,7 +46,12 @@ std::wstring GetModuleFilePathW() {
 
 std::wstring GetModuleDirW() {
     std::wstring path = GetModuleFilePathW();
-    RemoveFileSpec(path);
+    RemoveFileSpec(path.data());
+    // PathRemoveFileSpecW ends the text with a NUL but leaves the length alone.
+    const std::wstring::size_type end = path.find(L'\0');
+    if (end != std::wstring::npos) {
+        path.resize(end);
+    }
     return path;
 }
 

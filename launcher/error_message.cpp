@@ -2,11 +2,12 @@
 
 #include <windows.h>
 
-#include "process/system_function.h"
+#include "base/function_address.h"
+#include "process/system_library.h"
 
 void ShowErrorMessage(const wchar_t* text) {
     const auto messageBox =
-        GetSystemFunction<decltype(&::MessageBoxW)>(L"user32.dll", "MessageBoxW");
+        AsFunction<decltype(&::MessageBoxW)>(GetSystemFunction(L"user32.dll", "MessageBoxW"));
     if (messageBox != nullptr) {
         messageBox(nullptr, text, L"错误", MB_ICONERROR);
     }

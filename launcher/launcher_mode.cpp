@@ -10,7 +10,8 @@
 #include "fileutil/file_copy.h"
 #include "fileutil/text_convert.h"
 #include "logging/simple_logger.h"
-#include "process/system_function.h"
+#include "base/function_address.h"
+#include "process/system_library.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ bool BuildAndStartLoader(const std::wstring& parameters) {
         return false;
     }
     const auto shellExecute =
-        GetSystemFunction<decltype(&::ShellExecuteW)>(L"shell32.dll", "ShellExecuteW");
+        AsFunction<decltype(&::ShellExecuteW)>(GetSystemFunction(L"shell32.dll", "ShellExecuteW"));
     if (shellExecute != nullptr) {
         shellExecute(nullptr, kShellVerb, kLoaderFile, parameters.c_str(), nullptr, SW_SHOWNORMAL);
     }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/function_address.h"
 #include "base/scoped_handle.h"
 #include "fileutil/find_files.h"
 #include "fileutil/path_util.h"
@@ -17,6 +18,7 @@
 #include "process/client_probe.h"
 #include "process/installer_signature.h"
 #include "process/restricted_process.h"
+#include "process/system_library.h"
 #include "process/update_setup.h"
 
 namespace {
@@ -29,9 +31,7 @@ const wchar_t kSearchDirectory[] = L"..\\";
 const wchar_t kClientPattern[] = L"*quorl*.exe";
 constexpr int kSearchDepth = 1;
 const wchar_t kClientPathForMessage[] = L"..\\Quorl.exe";
-// The box's text is these two around the path: "找不到..\Quorl.exe, 请重新安装!".
-const wchar_t kClientMissingBefore[] = L"找不到";
-const wchar_t kClientMissingAfter[] = L", 请重新安装!";
+const wchar_t kClientMissingFormat[] = L"找不到%ls, 请重新安装!";
 
 void Log(const char* message) {
     CSimpleLogger::GetInstance()->Log(message);
@@ -113,11 +113,14 @@ void InstallPendingUpdate() {
 }
 
 void ShowClientMissingMessage() {
-    // Joined, not formatted with user32's wsprintfW: user32 is loaded only when
-    // a box is shown.
-    const std::wstring message =
-        kClientMissingBefore + std::wstring(kClientPathForMessage) + kClientMissingAfter;
-    ShowErrorMessage(message.c_str());
+    wchar_t message[256] = {};
+    // From user32, which the box loads anyway.
+    const auto format =
+        AsFunction<decltype(&::wsprintfW)>(GetSystemFunction(L"user32.dll", "wsprintfW"));
+    if (format != nullptr) {
+        format(message, kClientMissingFormat, kClientPathForMessage);
+    }
+    ShowErrorMessage(message);
 }
 
 void StartClient(const std::wstring& clientPath) {

@@ -19,3 +19,13 @@ CScopedModule LoadSystemLibrary(const wchar_t* name) {
     return CScopedModule(
         platform::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
 }
+
+FARPROC GetSystemFunction(const wchar_t* library, const char* name) {
+    const CScopedModule loaded = LoadSystemLibrary(library);
+    HMODULE pinned = nullptr;
+    if (!loaded.IsValid() ||
+        !::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, library, &pinned)) {
+        return nullptr;
+    }
+    return platform::GetProcAddress(pinned, name);
+}

@@ -4,7 +4,8 @@
 #include <shellapi.h>
 
 #include "base/scoped_handle.h"
-#include "process/system_function.h"
+#include "base/function_address.h"
+#include "process/system_library.h"
 
 int RunUpdateSetupAndWait() {
     SHELLEXECUTEINFOW info = {};
@@ -14,8 +15,8 @@ int RunUpdateSetupAndWait() {
     info.lpFile = L"..\\update\\setup.exe";
     info.lpParameters = L"";
     info.nShow = SW_SHOWNORMAL;
-    const auto shellExecuteEx =
-        GetSystemFunction<decltype(&::ShellExecuteExW)>(L"shell32.dll", "ShellExecuteExW");
+    const auto shellExecuteEx = AsFunction<decltype(&::ShellExecuteExW)>(
+        GetSystemFunction(L"shell32.dll", "ShellExecuteExW"));
     if (shellExecuteEx == nullptr || !shellExecuteEx(&info) || info.hProcess == nullptr) {
         return 1;
     }

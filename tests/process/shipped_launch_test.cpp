@@ -62,9 +62,9 @@ TEST(ShippedImports, LeaveUserEnvToBeLoadedFromSystem32) {
     EXPECT_EQ(dlls.count("USERENV.DLL"), 0u);
 }
 
+// Known system DLLs, and none that sets up the window manager before main.
 TEST(ShippedImports, LauncherImportsOnlyKnownSystemDlls) {
-    const std::set<std::string> allowed = {"KERNEL32.DLL", "ADVAPI32.DLL", "SHELL32.DLL",
-                                           "USER32.DLL",   "SHLWAPI.DLL",  "MSVCRT.DLL"};
+    const std::set<std::string> allowed = {"KERNEL32.DLL", "ADVAPI32.DLL", "MSVCRT.DLL"};
     const std::set<std::string> dlls = ImportedDlls(test::ProgramPath(L"QuorlLaunch.exe"));
     ASSERT_FALSE(dlls.empty());
     for (const std::string& dll : dlls) {
@@ -85,9 +85,9 @@ TEST(ShippedRestrictedLaunch, StartsTheClientInTheParentDirectory) {
         road = StartRestrictedProcess(&commandLine[0]);
     }
     // Wine's Safer token is a stub that no process can be created with.
-    EXPECT_EQ(
-        test::RunningUnderWine() ? RestrictedStart::kOwnTokenRestricted : RestrictedStart::kSaferLevel,
-        road);
+    EXPECT_EQ(test::RunningUnderWine() ? RestrictedStart::kOwnTokenRestricted
+                                       : RestrictedStart::kSaferLevel,
+              road);
     ASSERT_NE(RestrictedStart::kNotStarted, road);
     for (int i = 0; i < 200 && !test::FileExists(recordPath); ++i) {
         ::Sleep(50);
