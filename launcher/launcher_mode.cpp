@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <string>
 
+#include "base/function_address.h"
 #include "base/scoped_handle.h"
 #include "fileutil/file_copy.h"
 #include "fileutil/text_convert.h"
 #include "logging/simple_logger.h"
-#include "base/function_address.h"
 #include "process/system_library.h"
 
 namespace {
