@@ -104,6 +104,10 @@ TEST(LauncherRoad, StartsNoLoaderWhileAnEarlierOneStillRunsFromTheCopy) {
     EXPECT_EQ(FailedLauncherLines(install), test::Messages(second.output));
     EXPECT_EQ(test::ReadFileBytes(install.LauncherPath()),
               test::ReadFileBytes(install.App(L"QuorlLoader.exe")));
+    // The loader logs that it waits before the shell has started the installer.
+    for (int i = 0; i < 1500 && !test::FileExists(install.InstallerRecordPath()); ++i) {
+        ::Sleep(20);
+    }
     test::WaitForProcessesNamed(L"setup.exe", 0);
     ASSERT_TRUE(install.WaitForLoader());
     // Two launchers and the earlier loader: no second loader ran from the file.
