@@ -126,17 +126,16 @@ struct alignas(DWORD) TwoEntryAcl {
 
 // A default DACL that grants the user and SYSTEM full access, as the Safer
 // normal-user level gives.
-bool SetUserDefaultDacl(HANDLE token, const TOKEN_USER& user) {
+void SetUserDefaultDacl(HANDLE token, const TOKEN_USER& user) {
     SID localSystem = {SID_REVISION, 1, {SECURITY_NT_AUTHORITY}, {SECURITY_LOCAL_SYSTEM_RID}};
     TwoEntryAcl dacl = {};
     if (!platform::InitializeAcl(&dacl.header, sizeof dacl, ACL_REVISION) ||
         !platform::AddAccessAllowedAce(&dacl.header, ACL_REVISION, GENERIC_ALL, user.User.Sid) ||
         !platform::AddAccessAllowedAce(&dacl.header, ACL_REVISION, GENERIC_ALL, &localSystem)) {
-        return false;
+        return;
     }
     TOKEN_DEFAULT_DACL defaultDacl = {&dacl.header};
-    return platform::SetTokenInformation(token, TokenDefaultDacl, &defaultDacl,
-                                         sizeof defaultDacl) != FALSE;
+    platform::SetTokenInformation(token, TokenDefaultDacl, &defaultDacl, sizeof defaultDacl);
 }
 
 // A restricted copy of an elevated token keeps the elevated defaults: the
