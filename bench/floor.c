@@ -10,6 +10,30 @@
 
 #include <wchar.h>
 
+#ifdef FLOOR_REQUIRED_WORK
+#include "required_work.h"
+#else
+/* The plain floor does none of the launcher's own work. */
+static void BeginLauncherWork(const wchar_t* copy) {
+    (void)copy;
+}
+static void EndLauncherWork(void) {}
+static void BeginLoaderWork(void) {}
+static BOOL StartLastProgram(wchar_t* commandLine) {
+    STARTUPINFOW startup;
+    PROCESS_INFORMATION child;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL, L"..\\",
+                        &startup, &child)) {
+        return FALSE;
+    }
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    return TRUE;
+}
+#endif
+
 /* Program name plus three arguments marks the copy, as it marks the loader. */
 #define COPY_ARG_COUNT 4
 
@@ -44,20 +68,14 @@ static DWORD FormatEndLine(char* line) {
 
 static int StartEndProgram(void) {
     wchar_t commandLine[sizeof kEndProgram / sizeof kEndProgram[0]];
-    STARTUPINFOW startup;
-    PROCESS_INFORMATION child;
     HANDLE log;
     char line[sizeof kEndLine + 24];
     DWORD written = 0;
     wcscpy(commandLine, kEndProgram);
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL, L"..\\",
-                        &startup, &child)) {
+    BeginLoaderWork();
+    if (!StartLastProgram(commandLine)) {
         return 1;
     }
-    CloseHandle(child.hProcess);
-    CloseHandle(child.hThread);
     log = CreateFileW(kEndLog, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (log == INVALID_HANDLE_VALUE) {
@@ -84,6 +102,7 @@ static int CopySelfAndStartCopy(void) {
     /* Beside the original, so that both starts resolve the same directory. */
     wcsncpy(copy, self, length - 4);
     wcscpy(copy + length - 4, kCopySuffix);
+    BeginLauncherWork(copy);
     if (!CopyFileW(self, copy, FALSE)) {
         return 1;
     }
@@ -92,6 +111,7 @@ static int CopySelfAndStartCopy(void) {
         return 1;
     }
     started = shellExecute(NULL, L"open", copy, kCopyParameters, NULL, SW_SHOWNORMAL);
+    EndLauncherWork();
     return (INT_PTR)started > 32 ? 0 : 1;
 }
 

@@ -4,7 +4,11 @@
 // launcher of this shape can do, with QuorlLaunch.exe in an installation
 // without a pending update, whose loader starts the client.
 //
-//   launch_bench.exe FLOOR_EXE STATIC_FLOOR_EXE LAUNCHER_EXE [RUNS]
+//   launch_bench.exe FLOOR_EXE REQUIRED_FLOOR_EXE STATIC_FLOOR_EXE LAUNCHER_EXE [RUNS]
+//
+// The required floor is the floor with the launcher's required work added in
+// plain C: its ratio to the floor is the least that any launcher doing that
+// work could reach, and the launcher's ratio to it is what is left to cut.
 //
 // A start is timed from CreateProcessW until the last process's work is
 // visible: the line that process writes last has reached its file ("exit Quorl
@@ -48,9 +52,13 @@ const char kFloorEndLine[] = "exit floor";
 const wchar_t kFloorLog[] = L"\\logs\\floor.log";
 const wchar_t kLauncherLog[] = L"\\logs\\SimpleLogger.log";
 // Every process of a start; the next start waits until none of them runs.
-const wchar_t* const kFloorPrograms[] = {L"launch_floor.exe", L"launch_floor_copy.exe",
+const wchar_t* const kFloorPrograms[] = {L"launch_floor.exe",
+                                         L"launch_floor_copy.exe",
+                                         L"launch_floor_required.exe",
+                                         L"launch_floor_required_copy.exe",
                                          L"launch_floor_static.exe",
-                                         L"launch_floor_static_copy.exe", L"floor_end.exe"};
+                                         L"launch_floor_static_copy.exe",
+                                         L"floor_end.exe"};
 const wchar_t* const kLauncherPrograms[] = {L"QuorlLaunch.exe", L"QuorlLoader.exe", L"Quorl.exe"};
 
 class CClock {
@@ -487,23 +495,26 @@ struct Program {
 }  // namespace
 
 int wmain(int argc, wchar_t* argv[]) {
-    if (argc < 4) {
+    if (argc < 5) {
         std::fprintf(stderr,
-                     "usage: launch_bench FLOOR_EXE STATIC_FLOOR_EXE LAUNCHER_EXE [RUNS >= %d]\n",
+                     "usage: launch_bench FLOOR_EXE REQUIRED_FLOOR_EXE STATIC_FLOOR_EXE "
+                     "LAUNCHER_EXE [RUNS >= %d]\n",
                      kMinRuns);
         return 2;
     }
     const Program floor(argv[1]);
-    const Program staticFloor(argv[2]);
-    const Program launcher(argv[3]);
-    const int runs = argc > 4 ? std::max(kMinRuns, _wtoi(argv[4])) : kDefaultRuns;
-    if (floor.size == 0 || staticFloor.size == 0 || launcher.size == 0) {
+    const Program requiredFloor(argv[2]);
+    const Program staticFloor(argv[3]);
+    const Program launcher(argv[4]);
+    const int runs = argc > 5 ? std::max(kMinRuns, _wtoi(argv[5])) : kDefaultRuns;
+    if (floor.size == 0 || requiredFloor.size == 0 || staticFloor.size == 0 || launcher.size == 0) {
         std::fprintf(stderr, "launch_bench: a floor or the launcher executable was not found\n");
         return 2;
     }
     CLineWatch floorWatch(floor.dir + kFloorLog, kFloorEndLine);
+    CLineWatch requiredWatch(requiredFloor.dir + kFloorLog, kFloorEndLine);
     CLineWatch launcherWatch(launcher.dir + kLauncherLog, kLoaderEndLine);
-    if (!floorWatch.Open() || !launcherWatch.Open()) {
+    if (!floorWatch.Open() || !requiredWatch.Open() || !launcherWatch.Open()) {
         std::fprintf(stderr, "launch_bench: cannot watch the logs directories\n");
         return 2;
     }
@@ -516,6 +527,8 @@ int wmain(int argc, wchar_t* argv[]) {
     // The warm-up pays for what only a first start pays: the desktop process,
     // the page cache, the first copies of the files.
     if (!TimeDesktopRun(clock, floor.line, floor.dir, floorWatch, kFloorPrograms, desktopRun) ||
+        !TimeDesktopRun(clock, requiredFloor.line, requiredFloor.dir, requiredWatch, kFloorPrograms,
+                        desktopRun) ||
         !TimeDesktopRun(clock, launcher.line, launcher.dir, launcherWatch, kLauncherPrograms,
                         desktopRun) ||
         !TimeJobRun(clock, staticFloor.line, staticFloor.dir, jobRun) ||
@@ -524,17 +537,21 @@ int wmain(int argc, wchar_t* argv[]) {
         return 1;
     }
 
-    DesktopSeries desktopFloor, desktopLauncher;
-    JobSeries jobFloor, jobStaticFloor, jobLauncher;
+    DesktopSeries desktopFloor, desktopRequired, desktopLauncher;
+    JobSeries jobFloor, jobRequired, jobStaticFloor, jobLauncher;
     // Interleaved, so that a slow phase of the machine hits every series alike.
     for (int i = 0; i < runs; ++i) {
         desktopFloor.Add(
             TimeDesktopRun(clock, floor.line, floor.dir, floorWatch, kFloorPrograms, desktopRun),
             desktopRun);
+        desktopRequired.Add(TimeDesktopRun(clock, requiredFloor.line, requiredFloor.dir,
+                                           requiredWatch, kFloorPrograms, desktopRun),
+                            desktopRun);
         desktopLauncher.Add(TimeDesktopRun(clock, launcher.line, launcher.dir, launcherWatch,
                                            kLauncherPrograms, desktopRun),
                             desktopRun);
         jobFloor.Add(TimeJobRun(clock, floor.line, floor.dir, jobRun), jobRun);
+        jobRequired.Add(TimeJobRun(clock, requiredFloor.line, requiredFloor.dir, jobRun), jobRun);
         jobStaticFloor.Add(TimeJobRun(clock, staticFloor.line, staticFloor.dir, jobRun), jobRun);
         jobLauncher.Add(TimeJobRun(clock, launcher.line, launcher.dir, jobRun), jobRun);
     }
@@ -542,18 +559,24 @@ int wmain(int argc, wchar_t* argv[]) {
     std::printf("\n%-38s %8s %8s %8s\n", "as the desktop starts it, until", "min ms", "median",
                 "max");
     PrintRow("floor: \"exit floor\" written", desktopFloor.ms);
+    PrintRow("required floor: \"exit floor\" written", desktopRequired.ms);
     PrintRow("QuorlLaunch.exe: \"exit Quorl Loader\"", desktopLauncher.ms);
     std::printf("ratio of medians (launcher / floor): %.3f (target: at most 1.10)\n",
                 Median(desktopLauncher.ms) / Median(desktopFloor.ms));
+    std::printf(
+        "  the required work alone: %.3f (required floor / floor)\n"
+        "  left to cut: %.3f (launcher / required floor)\n",
+        Median(desktopRequired.ms) / Median(desktopFloor.ms),
+        Median(desktopLauncher.ms) / Median(desktopRequired.ms));
     std::printf("QuorlLaunch.exe size: %llu bytes (floor: %llu bytes)\n", launcher.size,
                 floor.size);
     std::printf(
-        "failed starts: floor %d, launcher %d; the end was seen by the change\n"
-        "  notification in %d of %zu floor and %d of %zu launcher starts, else by\n"
-        "  the size poll (every %lu ms)\n",
-        desktopFloor.failed, desktopLauncher.failed, desktopFloor.byNotification,
-        desktopFloor.ms.size(), desktopLauncher.byNotification, desktopLauncher.ms.size(),
-        static_cast<unsigned long>(kPollMs));
+        "failed starts: floor %d, required floor %d, launcher %d; the end was seen\n"
+        "  by the change notification in %d of %zu floor and %d of %zu launcher\n"
+        "  starts, else by the size poll (every %lu ms)\n",
+        desktopFloor.failed, desktopRequired.failed, desktopLauncher.failed,
+        desktopFloor.byNotification, desktopFloor.ms.size(), desktopLauncher.byNotification,
+        desktopLauncher.ms.size(), static_cast<unsigned long>(kPollMs));
     std::printf("  the floor's line was seen %.2f ms (median; at most %.2f) after it was written\n",
                 Median(desktopFloor.lateMs), Summarise(desktopFloor.lateMs).max);
 
@@ -562,6 +585,7 @@ int wmain(int argc, wchar_t* argv[]) {
         "the phases from the system's process times):\n");
     std::printf("  %-20s %10s %14s %9s\n", "", "1st until 2nd", "2nd's lifetime", "total");
     PrintBreakdown("floor", jobFloor);
+    PrintBreakdown("required floor", jobRequired);
     PrintBreakdown("static C++ floor", jobStaticFloor);
     PrintBreakdown("QuorlLaunch.exe", jobLauncher);
     std::printf("  ratio of medians: %.3f against the floor, %.3f against the static C++ floor\n",
@@ -569,7 +593,8 @@ int wmain(int argc, wchar_t* argv[]) {
                 Median(jobLauncher.ms) / Median(jobStaticFloor.ms));
     std::printf("  failed starts: floor %d, static C++ floor %d, launcher %d\n", jobFloor.failed,
                 jobStaticFloor.failed, jobLauncher.failed);
-    const int failed = desktopFloor.failed + desktopLauncher.failed + jobFloor.failed +
-                       jobStaticFloor.failed + jobLauncher.failed;
+    const int failed = desktopFloor.failed + desktopRequired.failed + desktopLauncher.failed +
+                       jobFloor.failed + jobRequired.failed + jobStaticFloor.failed +
+                       jobLauncher.failed;
     return failed == 0 ? 0 : 1;
 }

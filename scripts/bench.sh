@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the launch benchmark and runs it under Wine: the floor (a plain C
-# program that only copies itself, starts the copy and has it start a third)
-# against QuorlLaunch.exe in a sample installation without a pending update, all
-# under one warm wineserver.
+# program that only copies itself, starts the copy and has it start a third),
+# the same floor with the launcher's required work added, and QuorlLaunch.exe
+# in a sample installation without a pending update, all under one warm
+# wineserver.
 #   QUORL_BENCH_RUNS           timed starts of each (default 30, at least 10)
 #   QUORL_BUILD_DIR            build tree (default build)
 #   QUORL_TEST_DISPLAY_NUMBER  Xvfb display number (default 87)
@@ -11,7 +12,7 @@ cd "$(dirname "$0")/.."
 source scripts/common.sh
 
 # The fake client stands in for the mail client; it exists with the tests only.
-targets=(QuorlLaunch launch_floor floor_end launch_floor_static launch_bench)
+targets=(QuorlLaunch launch_floor launch_floor_required floor_end launch_floor_static launch_bench)
 cmake --preset mingw-cross -B "$build" >/dev/null
 cmake --build "$build" --target help | grep -q '^fake_client:' && targets+=(fake_client)
 configure_and_build "${targets[@]}"
@@ -23,8 +24,10 @@ app="$sample/app"
 lay_out_installation "$sample"
 export QUORL_CLIENT_MS=0
 # The floors beside it, their last process one level up as the client is.
-mkdir -p "$sample/floor/logs" "$sample/floor-static" "$app/logs"
+mkdir -p "$sample/floor/logs" "$sample/floor-required/logs" "$sample/floor-static" "$app/logs"
 cp "$build/bin/launch_floor.exe" "$sample/floor/"
+# The required floor checks the same files as the launcher does.
+cp "$build/bin/launch_floor_required.exe" "$app"/*.dll "$app/Quorl.exe" "$sample/floor-required/"
 cp "$build/bin/floor_end.exe" "$sample/"
 cp "$build/bin/launch_floor_static.exe" "$sample/floor-static/"
 
@@ -33,5 +36,6 @@ start_display
 
 # wine-run.sh keeps one wineserver running for the whole run of the driver.
 "$root/cmake/wine-run.sh" "$root/$build/wineprefix" "$root/$build/bin/launch_bench.exe" \
-    "$sample/floor/launch_floor.exe" "$sample/floor-static/launch_floor_static.exe" \
+    "$sample/floor/launch_floor.exe" "$sample/floor-required/launch_floor_required.exe" \
+    "$sample/floor-static/launch_floor_static.exe" \
     "$app/QuorlLaunch.exe" "${QUORL_BENCH_RUNS:-30}"
