@@ -338,8 +338,14 @@ public:
         JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {};
         association.CompletionKey = m_job.Get();
         association.CompletionPort = m_port.Get();
+        // A driver stopped halfway must not leave a first process suspended
+        // for ever: the next run would wait for it and fail its warm-up.
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
         return ::SetInformationJobObject(m_job.Get(), JobObjectAssociateCompletionPortInformation,
-                                         &association, sizeof association) != FALSE;
+                                         &association, sizeof association) &&
+               ::SetInformationJobObject(m_job.Get(), JobObjectExtendedLimitInformation, &limits,
+                                         sizeof limits);
     }
     HANDLE Job() const { return m_job.Get(); }
 
@@ -591,8 +597,8 @@ int wmain(int argc, wchar_t* argv[]) {
     std::printf("  ratio of medians: %.3f against the floor, %.3f against the static C++ floor\n",
                 Median(jobLauncher.ms) / Median(jobFloor.ms),
                 Median(jobLauncher.ms) / Median(jobStaticFloor.ms));
-    std::printf("  failed starts: floor %d, static C++ floor %d, launcher %d\n", jobFloor.failed,
-                jobStaticFloor.failed, jobLauncher.failed);
+    std::printf("  failed starts: floor %d, required floor %d, static C++ floor %d, launcher %d\n",
+                jobFloor.failed, jobRequired.failed, jobStaticFloor.failed, jobLauncher.failed);
     const int failed = desktopFloor.failed + desktopRequired.failed + desktopLauncher.failed +
                        jobFloor.failed + jobRequired.failed + jobStaticFloor.failed +
                        jobLauncher.failed;
