@@ -19,6 +19,9 @@ static void BeginLauncherWork(const wchar_t* copy) {
 }
 static void EndLauncherWork(void) {}
 static void BeginLoaderWork(void) {}
+static const wchar_t* NameForShell(const wchar_t* copy) {
+    return copy;
+}
 static BOOL StartLastProgram(wchar_t* commandLine) {
     STARTUPINFOW startup;
     PROCESS_INFORMATION child;
@@ -110,7 +113,7 @@ static int CopySelfAndStartCopy(void) {
     if (shellExecute == NULL) {
         return 1;
     }
-    started = shellExecute(NULL, L"open", copy, kCopyParameters, NULL, SW_SHOWNORMAL);
+    started = shellExecute(NULL, L"open", NameForShell(copy), kCopyParameters, NULL, SW_SHOWNORMAL);
     EndLauncherWork();
     return (INT_PTR)started > 32 ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
+#include <wchar.h>
 #include <userenv.h>
 #include <winsafer.h>
 
@@ -79,6 +80,11 @@ void BeginLauncherWork(const wchar_t* copy) {
     g_buildMutex = CreateMutexW(NULL, FALSE, L"QuorlFloorBuild");
     WaitForSingleObject(g_buildMutex, INFINITE);
     DeleteFileW(copy);
+}
+
+const wchar_t* NameForShell(const wchar_t* copy) {
+    const wchar_t* const slash = wcsrchr(copy, L'\\');
+    return slash != NULL ? slash + 1 : copy;
 }
 
 void EndLauncherWork(void) {

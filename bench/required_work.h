@@ -9,6 +9,9 @@
 /* Before the copy: the log with its first three lines, the eight existence
  * checks, the build mutex and the removal of the old copy. */
 void BeginLauncherWork(const wchar_t* copy);
+/* The copy's bare file name: the launcher names its loader relative to the
+ * working directory, which costs the shell a search of its own. */
+const wchar_t* NameForShell(const wchar_t* copy);
 /* After the shell has started the copy: the mutex released, the last line. */
 void EndLauncherWork(void);
 /* The loader's steps before the client: the log and its lines, the checks, the
