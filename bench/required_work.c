@@ -16,6 +16,7 @@ static const wchar_t* const kRequiredFiles[] = {
     L"libetpan.dll", L"uchardet.dll", L"Tolvane.dll", L"ovank.dll",
 };
 
+/* The copy's log, like the loader's, stays open until its process ends. */
 static HANDLE g_log = INVALID_HANDLE_VALUE;
 static HANDLE g_buildMutex = NULL;
 
@@ -208,8 +209,12 @@ BOOL StartLastProgram(wchar_t* commandLine) {
     DestroyEnvironmentBlockFn destroy;
     TrySaferLevel();
     token = MakeRestrictedToken();
+    if (token == NULL) {
+        return FALSE;
+    }
     userEnv = LoadLibraryExW(L"userenv.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (token == NULL || userEnv == NULL) {
+    if (userEnv == NULL) {
+        CloseHandle(token);
         return FALSE;
     }
     create =
