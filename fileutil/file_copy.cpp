@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/file_hold.h"
+
 namespace {
 
 constexpr size_t kBlockBytes = 256;
@@ -21,11 +23,15 @@ CScopedFile OpenSharedStream(const std::string& name, const char* mode) {
 
 }  // namespace
 
-bool CopyFileBytes(std::string source, std::string destination) {
+DWORD CopyFileBytes(std::string source, std::string destination) {
     CScopedFile in = OpenSharedStream(source, "rb");
+    const DWORD sourceError = in ? ERROR_SUCCESS : LastRuntimeFileError();
     CScopedFile out = OpenSharedStream(destination, "wb");
-    if (!in || !out) {
-        return false;
+    if (!out) {
+        return LastRuntimeFileError();
+    }
+    if (!in) {
+        return sourceError;
     }
     char block[kBlockBytes];
     // Testing for a read error as well as for end of file ends the loop on a
@@ -34,14 +40,15 @@ bool CopyFileBytes(std::string source, std::string destination) {
     while (!std::feof(in.get()) && !std::ferror(in.get())) {
         const size_t read = std::fread(block, 1, kBlockBytes, in.get());
         if (std::fwrite(block, 1, read, out.get()) != read) {
-            return false;
+            return ERROR_WRITE_FAULT;
         }
     }
     if (std::ferror(in.get())) {
-        return false;
+        return ERROR_READ_FAULT;
     }
     // What the stream still buffers is written out here, and that write can
     // fail as well, on a full disk for one. The flush is asked for on its own
     // because not every runtime's fclose reports a failed final flush.
-    return std::fflush(out.get()) == 0 && std::fclose(out.release()) == 0;
+    const bool written = std::fflush(out.get()) == 0 && std::fclose(out.release()) == 0;
+    return written ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }

@@ -1,12 +1,16 @@
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 // Copies the bytes of `source` over `destination` (narrow names), creating or
 // truncating the destination. Both files stay open to other processes while
-// the copy runs. True only when the whole source reached the destination: the
-// source was read to its end, every byte was written and the destination was
-// closed without error. A destination that cannot be opened is left as it
-// was; otherwise a failed copy leaves in it what was written before the
-// failure, possibly nothing.
-bool CopyFileBytes(std::string source, std::string destination);
+// the copy runs. ERROR_SUCCESS only when the whole source reached the
+// destination: the source was read to its end, every byte was written and the
+// destination was closed without error. A file that cannot be opened gives
+// the system's error of the open (the destination's when both fail), a failed
+// read ERROR_READ_FAULT, a failed write ERROR_WRITE_FAULT. A destination that
+// cannot be opened is left as it was; otherwise a failed copy leaves in it
+// what was written before the failure, possibly nothing.
+DWORD CopyFileBytes(std::string source, std::string destination);

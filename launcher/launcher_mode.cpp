@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <string>
 
+#include "base/file_hold.h"
 #include "base/function_address.h"
 #include "base/scoped_handle.h"
 #include "fileutil/file_copy.h"
 #include "fileutil/text_convert.h"
+#include "launcher/loader_mode.h"
 #include "logging/simple_logger.h"
 #include "process/system_library.h"
 
@@ -56,12 +58,32 @@ std::wstring QuoteArgument(const std::wstring& argument) {
     return quoted;
 }
 
-// A loader started from a cut or empty copy would show the user a shell
-// error or nothing at all, so only a whole copy is started. False when the
-// copy was not whole.
-bool BuildAndStartLoader(const std::wstring& parameters) {
+// ERROR_SUCCESS once the loader file is a fresh, whole copy of the launcher.
+DWORD RebuildLoaderFile() {
     std::remove(WStringToString(kLoaderFile).c_str());
-    if (!CopyFileBytes(WStringToString(kLauncherFile), WStringToString(kLoaderFile))) {
+    return CopyFileBytes(WStringToString(kLauncherFile), WStringToString(kLoaderFile));
+}
+
+// A loader started from a cut or empty copy would show the user a shell
+// error or nothing at all, so only a whole copy is started. A scanner that
+// has the old copy open delays the build; a loader of an earlier start that
+// still runs from it (waiting for an installer, say) holds it for as long as
+// it works, which no wait outlasts, so its hold fails the build at once.
+bool BuildLoader() {
+    return RetryWhileFileHeld([] {
+               const DWORD error = RebuildLoaderFile();
+               return IsFileHeld(error) && IsLoaderRunning() ? ERROR_ACCESS_DENIED : error;
+           }) == ERROR_SUCCESS;
+}
+
+// The shell shows a box of its own for a program that it cannot open, so the
+// copy is first opened as a program is opened, a scanner's hold waited out,
+// and kept open through the start, so that nobody can open it exclusively
+// before the shell does.
+bool StartLoader(const std::wstring& parameters) {
+    const CScopedKernelHandle loader = OpenFileWhenFree(kLoaderFile, GENERIC_READ | GENERIC_EXECUTE,
+                                                        FILE_SHARE_READ | FILE_SHARE_DELETE);
+    if (!loader.IsValid()) {
         return false;
     }
     const auto shellExecute =
@@ -92,8 +114,9 @@ std::wstring BuildLoaderParameters(int argc, char* argv[]) {
     return parameters;
 }
 
-// False when no loader could be built: the lock was not had in time, or the
-// copy was not made whole. Either way no loader was started.
+// False when no loader could be built and started: the lock was not had in
+// time, the copy was not made whole, or it could not be opened to start.
+// Either way no loader was started.
 bool BuildAndStartLoaderInTurn(const std::wstring& parameters) {
     CScopedKernelHandle buildMutex(::CreateMutexW(nullptr, FALSE, kBuildMutexName));
     if (!AcquireBuildLock(buildMutex.Get())) {
@@ -101,7 +124,7 @@ bool BuildAndStartLoaderInTurn(const std::wstring& parameters) {
     }
     // The shell has mapped the loader's image by the time it returns, so the
     // next launcher can neither delete nor truncate the copy we started.
-    const bool built = BuildAndStartLoader(parameters);
+    const bool built = BuildLoader() && StartLoader(parameters);
     if (buildMutex.IsValid()) {
         ::ReleaseMutex(buildMutex.Get());
     }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file_hold.h"
 #include "base/function_address.h"
 #include "base/scoped_handle.h"
 #include "fileutil/find_files.h"
@@ -58,30 +59,44 @@ bool BecomeTheOnlyLoader() {
     return !(mutex == nullptr && error == ERROR_ACCESS_DENIED);
 }
 
-// False when the installer is still pending. An older backup that cannot be
-// removed makes the move fail too: rename replaces no file.
-bool ArchiveInstaller() {
+// ERROR_SUCCESS once the installer is the backup; the error of the move when
+// it is still pending. An older backup that cannot be removed makes the move
+// fail too: rename replaces no file.
+DWORD ArchiveInstaller() {
     const std::string backup = WStringToString(kUpdateBackup);
     if (PathExists(backup)) {
         Log("remove previous update pack!");
-        std::remove(backup.c_str());
+        RetryWhileFileHeld([&] { return RuntimeFileResult(std::remove(backup.c_str())); });
     }
-    return std::rename(WStringToString(kUpdateInstaller).c_str(), backup.c_str()) == 0;
+    const std::string installer = WStringToString(kUpdateInstaller);
+    return RetryWhileFileHeld(
+        [&] { return RuntimeFileResult(std::rename(installer.c_str(), backup.c_str())); });
+}
+
+// Whoever held the installer through the whole wait of the move holds it
+// still, so the deletion does not wait for him again.
+bool DeleteInstaller(DWORD archiveError) {
+    const std::string installer = WStringToString(kUpdateInstaller);
+    const auto removeInstaller = [&] { return RuntimeFileResult(std::remove(installer.c_str())); };
+    const DWORD error =
+        IsFileHeld(archiveError) ? removeInstaller() : RetryWhileFileHeld(removeInstaller);
+    return error == ERROR_SUCCESS;
 }
 
 // True when the installer ran and ended.
 bool RunCheckedInstaller() {
     // Held until the installer has ended: meanwhile nobody can change or
-    // rename the file, so the installer that runs is the one checked.
-    const CScopedKernelHandle installer(::CreateFileW(kUpdateInstaller, GENERIC_READ,
-                                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    // rename the file, so the installer that runs is the one checked. A
+    // scanner's hold is waited out; what we cannot open the shell cannot
+    // start either, and it would say so in a box of its own.
+    const CScopedKernelHandle installer =
+        OpenFileWhenFree(kUpdateInstaller, GENERIC_READ, FILE_SHARE_READ);
     if (!IsSignedLikeUs(installer.Get(), kUpdateInstaller)) {
         Log("setup.exe signature check failed, keep it pending");
         return false;
     }
     Log("found setup.exe OK, update and waiting...");
-    if (RunUpdateSetupAndWait() != 0) {
+    if (!installer.IsValid() || RunUpdateSetupAndWait() != 0) {
         // Archiving an installer that never ran would lose the update.
         Log("start setup.exe failed, keep it pending");
         return false;
@@ -102,10 +117,11 @@ void InstallPendingUpdate() {
         return;
     }
     Log("setup.exe exit, backup it setup.exe -> setup.exe.bak ...");
-    if (!ArchiveInstaller()) {
+    const DWORD archiveError = ArchiveInstaller();
+    if (archiveError != ERROR_SUCCESS) {
         // It has run; left pending, it would run again at every start.
         Log("backup setup.exe failed!");
-        if (std::remove(WStringToString(kUpdateInstaller).c_str()) != 0) {
+        if (!DeleteInstaller(archiveError)) {
             // It will run again at the next start; the log says why.
             Log("delete setup.exe failed!");
         }
@@ -153,6 +169,11 @@ void StartClientOrReportItMissing() {
 }
 
 }  // namespace
+
+bool IsLoaderRunning() {
+    const CScopedKernelHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, kLoaderMutexName));
+    return mutex.IsValid() || ::GetLastError() == ERROR_ACCESS_DENIED;
+}
 
 void RunLoader(int /*argc*/, char* argv[]) {
     ::Sleep(DelayFromArgument(argv[2]));

@@ -2,6 +2,7 @@
 
 #include <userenv.h>
 
+#include "base/file_hold.h"
 #include "base/function_address.h"
 #include "base/scoped_handle.h"
 #include "process/platform_calls.h"
@@ -208,14 +209,18 @@ bool StartUnderToken(HANDLE token, CUserEnvironment& environment, wchar_t* comma
     startup.lpDesktop = desktop;
     PROCESS_INFORMATION child = {};
     // A relative current directory is resolved against our working directory,
-    // which start-up made the launcher's own directory.
-    const BOOL created =
-        platform::CreateProcessAsUserW(token, nullptr, commandLine, nullptr, nullptr, FALSE,
-                                       creationFlags, block, L"..\\", &startup, &child);
-    if (created) {
+    // which start-up made the launcher's own directory. A scanner that has the
+    // client open, after an update say, delays the creation.
+    const DWORD created = RetryWhileFileHeld([&] {
+        return platform::CreateProcessAsUserW(token, nullptr, commandLine, nullptr, nullptr, FALSE,
+                                              creationFlags, block, L"..\\", &startup, &child)
+                   ? ERROR_SUCCESS
+                   : ::GetLastError();
+    });
+    if (created == ERROR_SUCCESS) {
         CloseChildHandles(child);
     }
-    return created != FALSE;
+    return created == ERROR_SUCCESS;
 }
 
 }  // namespace

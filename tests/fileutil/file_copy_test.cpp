@@ -45,7 +45,7 @@ TEST_F(CopyFileBytesTest, CopiesEveryLengthByteForByte) {
     for (size_t size : {0, 1, 255, 256, 257, 100000}) {
         SCOPED_TRACE(size);
         test::WriteFileBytes(m_dir / L"src.bin", SampleBytes(size));
-        EXPECT_TRUE(CopyFileBytes("src.bin", "dst.bin"));
+        EXPECT_EQ(DWORD{ERROR_SUCCESS}, CopyFileBytes("src.bin", "dst.bin"));
         ASSERT_TRUE(test::FileExists(m_dir / L"dst.bin"));
         EXPECT_EQ(SampleBytes(size), Destination());
     }
@@ -54,29 +54,30 @@ TEST_F(CopyFileBytesTest, CopiesEveryLengthByteForByte) {
 TEST_F(CopyFileBytesTest, LongerDestinationIsCutToTheSource) {
     test::WriteFileBytes(m_dir / L"src.bin", "new");
     test::WriteFileBytes(m_dir / L"dst.bin", SampleBytes(1000));
-    EXPECT_TRUE(CopyFileBytes("src.bin", "dst.bin"));
+    EXPECT_EQ(DWORD{ERROR_SUCCESS}, CopyFileBytes("src.bin", "dst.bin"));
     EXPECT_EQ("new", Destination());
 }
 
 TEST_F(CopyFileBytesTest, MissingSourceFailsAndLeavesAnEmptyDestination) {
-    bool copied = true;
+    DWORD copied = ERROR_SUCCESS;
     EXPECT_TRUE(ReturnsWithin(std::chrono::seconds(10),
                               [&copied] { copied = CopyFileBytes("missing.bin", "dst.bin"); }));
-    EXPECT_FALSE(copied);
+    EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, copied);
     EXPECT_TRUE(test::FileExists(m_dir / L"dst.bin"));
     EXPECT_EQ("", Destination());
 }
 
-TEST_F(CopyFileBytesTest, DestinationOpenWithoutWriteSharingFailsAndStaysUnchanged) {
+// The launcher waits while the error says the file is held.
+TEST_F(CopyFileBytesTest, DestinationOpenWithoutWriteSharingFailsAsHeldAndStaysUnchanged) {
     test::WriteFileBytes(m_dir / L"src.bin", SampleBytes(600));
     test::WriteFileBytes(m_dir / L"dst.bin", "old");
     CScopedKernelHandle holder(::CreateFileW((m_dir / L"dst.bin").c_str(), GENERIC_READ, 0, nullptr,
                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder.IsValid());
-    bool copied = true;
+    DWORD copied = ERROR_SUCCESS;
     EXPECT_TRUE(ReturnsWithin(std::chrono::seconds(10),
                               [&copied] { copied = CopyFileBytes("src.bin", "dst.bin"); }));
-    EXPECT_FALSE(copied);
+    EXPECT_EQ(DWORD{ERROR_SHARING_VIOLATION}, copied);
     holder.Reset();
     EXPECT_EQ("old", Destination());
 }

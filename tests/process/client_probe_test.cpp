@@ -15,7 +15,7 @@ bool MutexExists(const wchar_t* name) {
 }
 
 TEST(IsClientRunning, SeesTheClientMutexOfAnotherProcessAndLeavesItHeld) {
-    test::CMutexHolder client(kClientMutex, false);
+    test::CHolder client(kClientMutex, L"");
     ASSERT_TRUE(client.WaitUntilHeld());
 
     EXPECT_TRUE(IsClientRunning(L"50051"));
@@ -36,7 +36,7 @@ TEST(IsClientRunning, FindsNothingTwiceAndLeavesNothingBehind) {
 }
 
 TEST(IsClientRunning, CountsAMutexItMayNotOpenAsARunningClient) {
-    test::CMutexHolder client(kClientMutex, true);
+    test::CHolder client(kClientMutex, L"--deny");
     ASSERT_TRUE(client.WaitUntilHeld());
     {
         const CScopedKernelHandle opened(::CreateMutexW(nullptr, FALSE, kClientMutex));

@@ -362,6 +362,7 @@ BOOL CreateProcessAsUserW(HANDLE token, LPCWSTR applicationName, LPWSTR commandL
            ")");
     if (g_script.createProcessFails ||
         (g_script.saferProcessFails && NameOf(token) == "safer token")) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     const BOOL created =

@@ -46,12 +46,15 @@ Lines FailedLauncherLines(const test::CInstallation& install) {
             "build Quorl Loader failed!", "exit Quorl Launch"};
 }
 
-Lines LoaderLines(const test::CInstallation& install, const Lines& updateLines) {
+Lines LoaderLines(const test::CInstallation& install, const Lines& updateLines,
+                  const Lines& clientLines = ClientStartLines()) {
     return Concat(Concat({install.DirectoryLine(), "start Quorl Loader..."}, updateLines),
-                  Concat(ClientStartLines(), {"exit Quorl Loader"}));
+                  Concat(clientLines, {"exit Quorl Loader"}));
 }
 
 const Lines kNoUpdate = {"setup.exe not found, check Quorl.exe..."};
+const Lines kArchivedLines = {"found setup.exe OK, update and waiting...",
+                              "setup.exe exit, backup it setup.exe -> setup.exe.bak ..."};
 
 TEST(LauncherRoad, CopiesItselfAndItsLoaderStartsTheClient) {
     test::CInstallation install;
@@ -114,6 +117,83 @@ TEST(LauncherRoad, StartsNoLoaderWhileAnEarlierOneStillRunsFromTheCopy) {
     EXPECT_EQ(3u, test::CountOf(install.LogMessages(), install.DirectoryLine()));
 }
 
+const wchar_t kLoaderCopy[] = L"app\\QuorlLoader.exe";
+const wchar_t kInstaller[] = L"update\\setup.exe";
+const Lines kPending = {"found setup.exe OK, update and waiting...",
+                        "start setup.exe failed, keep it pending"};
+const Lines kLeft =
+    Concat(kArchivedLines, {"backup setup.exe failed!", "delete setup.exe failed!"});
+
+// A scanner, an indexer or a backup agent holding a file of the road open,
+// for a moment or for far longer than the launcher waits: the launcher's loader
+// copy, or the loader's client or installer.
+struct HoldCase {
+    const char* name;
+    const wchar_t* held;   // in the installation's root
+    const wchar_t* share;  // holder.exe's --file: none, read or write
+    DWORD holdMs;
+    Lines updateLines;  // the loader's
+    bool started;       // the loader by the launcher, the client by the loader
+};
+
+void PrintTo(const HoldCase& holdCase, std::ostream* out) {
+    *out << holdCase.name;
+}
+
+class HeldFile : public ::testing::TestWithParam<HoldCase> {};
+
+TEST_P(HeldFile, DelaysTheStepOrFailsItAsToday) {
+    const HoldCase& hold = GetParam();
+    const bool launcher = hold.held == std::wstring(kLoaderCopy);
+    test::CInstallation install;
+    if (hold.held == std::wstring(kInstaller)) {
+        install.AddPendingInstaller();
+    }
+    test::WriteFileBytes(install.App(L"QuorlLoader.exe"), "stale");
+    test::CHolder holder(install.InRoot(hold.held), std::wstring(L"--file ") + hold.share,
+                         hold.holdMs);
+    ASSERT_TRUE(holder.WaitUntilHeld());
+    // The wait and a margin, far short of the long holds.
+    const test::ProcessResult result =
+        install.RunLauncher(launcher ? L"" : kLoaderArguments, L"", 12000);
+    ASSERT_TRUE(result.finished) << "waited out the hold, or on a box of the shell's";
+    holder.Quit();
+
+    const Lines clientLines = !hold.started
+                                  ? Lines{"check Quorl.exe OK exec it", "exec Quorl.exe failed!"}
+                                  : ClientStartLines();
+    EXPECT_EQ(!launcher      ? LoaderLines(install, hold.updateLines, clientLines)
+              : hold.started ? LauncherLines(install)
+                             : FailedLauncherLines(install),
+              test::Messages(result.output));
+    if (hold.started) {
+        test::ExpectClientRanRestricted(install);
+    }
+    // Nothing lost: the installer ran and is archived, or it is still there.
+    if (hold.held == std::wstring(kInstaller)) {
+        const bool archived = hold.updateLines == kArchivedLines;
+        EXPECT_EQ(archived, test::FileExists(install.App(L"setup.exe.bak")));
+        EXPECT_NE(archived, test::FileExists(install.InstallerPath()));
+        EXPECT_NE(hold.updateLines == kPending, test::FileExists(install.InstallerRecordPath()));
+    }
+}
+
+// Sharing only writing, the old copy lets the copy be made but not started;
+// sharing reading, the installer runs and its archive meets the hold.
+INSTANTIATE_TEST_SUITE_P(
+    Holds, HeldFile,
+    ::testing::Values(HoldCase{"OldLoaderCopy", kLoaderCopy, L"none", 3000, kNoUpdate, true},
+                      HoldCase{"OldLoaderCopyLong", kLoaderCopy, L"none", 20000, kNoUpdate, false},
+                      HoldCase{"CopyToStart", kLoaderCopy, L"write", 3000, kNoUpdate, true},
+                      HoldCase{"CopyToStartLong", kLoaderCopy, L"write", 20000, kNoUpdate, false},
+                      HoldCase{"Client", L"Quorl.exe", L"none", 3000, kNoUpdate, true},
+                      HoldCase{"ClientLong", L"Quorl.exe", L"none", 20000, kNoUpdate, false},
+                      HoldCase{"Installer", kInstaller, L"none", 3000, kArchivedLines, true},
+                      HoldCase{"InstallerLong", kInstaller, L"none", 20000, kPending, true},
+                      HoldCase{"RanInstaller", kInstaller, L"read", 3000, kArchivedLines, true},
+                      HoldCase{"RanInstallerLong", kInstaller, L"read", 20000, kLeft, true}),
+    [](const ::testing::TestParamInfo<HoldCase>& param) { return param.param.name; });
+
 TEST(LoaderRoad, ThreeArgumentsRunTheLoaderAtOnceWithoutACopy) {
     test::CInstallation install;
     const test::ProcessResult result = install.RunLauncher(L"x 0 y");
@@ -158,7 +238,7 @@ TEST(LoaderRoad, SecondLoaderEndsWhileTheFirstHoldsTheLoaderMutex) {
 TEST(LoaderRoad, SecondLoaderEndsWhenTheFirstDeniesItTheLoaderMutex) {
     test::CInstallation install;
     // As a loader started with more rights than this one would.
-    test::CMutexHolder firstLoader(L"QuorlLoader.exe", true);
+    test::CHolder firstLoader(L"QuorlLoader.exe", L"--deny");
     ASSERT_TRUE(firstLoader.WaitUntilHeld());
     ExpectLoaderEndsAtOnce(install);
     EXPECT_TRUE(firstLoader.Quit().finished);
@@ -290,17 +370,6 @@ TEST_F(UpdateRoad, InstallerRunsOnceWhenTheOlderBackupCannotBeRemoved) {
         twoStarts);
     EXPECT_FALSE(test::FileExists(m_install.InstallerPath()));
     EXPECT_EQ("previous update", test::ReadFileBytes(backup));
-}
-
-TEST_F(UpdateRoad, InstallerThatCanBeNeitherArchivedNorDeletedIsLoggedSo) {
-    // Held open without delete sharing, it can be neither moved nor deleted.
-    const CScopedKernelHandle held(::CreateFileW(m_install.InstallerPath().c_str(), GENERIC_READ,
-                                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                                 nullptr));
-    EXPECT_EQ(LoaderLines(m_install, {"found setup.exe OK, update and waiting...",
-                                      "setup.exe exit, backup it setup.exe -> setup.exe.bak ...",
-                                      "backup setup.exe failed!", "delete setup.exe failed!"}),
-              RunLoader());
 }
 
 TEST_F(UpdateRoad, InstallerThatCannotStartStaysPending) {
@@ -521,7 +590,7 @@ TEST(ConcurrentLaunchers, GiveUpWithALogLineWhenTheBuildLockIsNeverFreed) {
 
 TEST(ConcurrentLaunchers, BuildLockOfAKilledLauncherIsTakenOver) {
     test::CInstallation install;
-    test::CMutexHolder killedLauncher(L"QuorlLaunch.exe", false);
+    test::CHolder killedLauncher(L"QuorlLaunch.exe", L"");
     ASSERT_TRUE(killedLauncher.WaitUntilHeld());
     // Our own handle keeps the mutex in being past its holder, abandoned rather than gone.
     const CScopedKernelHandle kept(::OpenMutexW(SYNCHRONIZE, FALSE, L"QuorlLaunch.exe"));

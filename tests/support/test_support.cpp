@@ -190,26 +190,26 @@ std::wstring UniqueEventName(const wchar_t* what) {
 
 }  // namespace
 
-CMutexHolder::CMutexHolder(const std::wstring& name, bool deny)
+CHolder::CHolder(const std::wstring& name, const std::wstring& options, DWORD ms)
     : m_readyName(UniqueEventName(L"ready")),
       m_quitName(UniqueEventName(L"quit")),
       m_ready(::CreateEventW(nullptr, TRUE, FALSE, m_readyName.c_str())),
       m_quit(::CreateEventW(nullptr, TRUE, FALSE, m_quitName.c_str())),
-      m_child(QuoteArgument(ProgramPath(L"mutex_holder.exe")) + L" " + QuoteArgument(name) +
-                  (deny ? L" --deny" : L"") + L" --ready " + m_readyName + L" --quit " +
-                  m_quitName + L" --ms 60000",
+      m_child(QuoteArgument(ProgramPath(L"holder.exe")) + L" " + QuoteArgument(name) + L" " +
+                  options + L" --ready " + m_readyName + L" --quit " + m_quitName + L" --ms " +
+                  std::to_wstring(ms),
               L"") {}
 
-bool CMutexHolder::WaitUntilHeld() {
+bool CHolder::WaitUntilHeld() {
     return m_child.Started() && ::WaitForSingleObject(m_ready.Get(), 20000) == WAIT_OBJECT_0;
 }
 
-ProcessResult CMutexHolder::Quit() {
+ProcessResult CHolder::Quit() {
     ::SetEvent(m_quit.Get());
     return m_child.Wait(20000);
 }
 
-ProcessResult CMutexHolder::Kill() {
+ProcessResult CHolder::Kill() {
     return m_child.Wait(0);
 }
 

@@ -80,11 +80,12 @@ private:
     CScopedKernelHandle m_process;
 };
 
-// mutex_holder.exe in another process, owning a named mutex until Quit();
-// with `deny`, under a DACL that lets nobody else open it.
-class CMutexHolder {
+// holder.exe in another process, holding a named mutex or a file until
+// Quit() or `ms` have passed; `options` as holder.exe takes them: "--deny",
+// "--file --share read", and the like.
+class CHolder {
 public:
-    CMutexHolder(const std::wstring& name, bool deny);
+    CHolder(const std::wstring& name, const std::wstring& options, DWORD ms = 60000);
     bool WaitUntilHeld();
     ProcessResult Quit();
     // Ends the holder as a crash would, abandoning the mutex.
