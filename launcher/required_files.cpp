@@ -5,14 +5,12 @@
 
 #include "fileutil/path_util.h"
 #include "launcher/error_message.h"
+#include "launcher/required_file_names.h"
 #include "logging/simple_logger.h"
 
 namespace {
 
-const char* const kRequiredFiles[] = {
-    "Quorl.exe",    "sqlite3.dll",  "log4cpp.dll", "mailcore2.dll",
-    "libetpan.dll", "uchardet.dll", "Tolvane.dll", "ovank.dll",
-};
+const char* const kRequiredFiles[] = {QUORL_REQUIRED_FILE_NAMES()};
 
 const wchar_t kRequiredFilesText[] =
     L"必要的文件没有找到，可能被安全软件删除！\n请重新安装，并在安全软件中添加信任!";
