@@ -10,8 +10,6 @@
 
 namespace {
 
-const char* const kRequiredFiles[] = {QUORL_REQUIRED_FILE_NAMES()};
-
 const wchar_t kRequiredFilesText[] =
     L"必要的文件没有找到，可能被安全软件删除！\n请重新安装，并在安全软件中添加信任!";
 
@@ -26,7 +24,7 @@ void LogMissingFile(const char* name) {
 
 int CheckRequiredFiles() {
     int missing = 0;
-    for (const char* name : kRequiredFiles) {
+    for (const char* name : kRequiredFileNames) {
         if (!PathExists(name)) {
             ++missing;
             LogMissingFile(name);
