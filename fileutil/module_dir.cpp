@@ -1,40 +1,15 @@
 #include "fileutil/module_dir.h"
 
 #include <windows.h>
-#include <shlwapi.h>
 
 #include <vector>
 
-#include "base/function_address.h"
-#include "base/scoped_handle.h"
+#include "base/platform.h"
 
 namespace {
 
 // The classic path limit; one spare element keeps a cut path terminated.
 constexpr DWORD kPathChars = MAX_PATH;
-
-using PathRemoveFileSpecFn = decltype(&::PathRemoveFileSpecW);
-
-// PathRemoveFileSpecW without importing shlwapi, whose import brings user32
-// into every start, and under Wine the window manager with it, before main.
-// Windows 8 and later, and Wine, export it from kernelbase, which every
-// process has loaded already. Windows 7 has it in shlwapi alone, a KnownDLL:
-// always the system's own copy, loaded for the call.
-void RemoveFileSpec(wchar_t* path) {
-    const auto fromKernelBase = AsFunction<PathRemoveFileSpecFn>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernelbase.dll"), "PathRemoveFileSpecW"));
-    if (fromKernelBase != nullptr) {
-        fromKernelBase(path);
-        return;
-    }
-    const CScopedNullable<HMODULE, ::FreeLibrary> shlwapi(::LoadLibraryW(L"shlwapi.dll"));
-    const auto fromShlwapi = shlwapi.IsValid() ? AsFunction<PathRemoveFileSpecFn>(::GetProcAddress(
-                                                     shlwapi.Get(), "PathRemoveFileSpecW"))
-                                               : nullptr;
-    if (fromShlwapi != nullptr) {
-        fromShlwapi(path);
-    }
-}
 
 }  // namespace
 
@@ -46,7 +21,12 @@ std::wstring GetModuleFilePathW() {
 
 std::wstring GetModuleDirW() {
     std::wstring path = GetModuleFilePathW();
-    RemoveFileSpec(path.data());
+    // Bound, not imported: shlwapi's import brings user32 into every start,
+    // and under Wine the window manager with it, before main.
+    const auto removeFileSpec = platform::PathRemoveFileSpecW();
+    if (removeFileSpec != nullptr) {
+        removeFileSpec(path.data());
+    }
     // PathRemoveFileSpecW ends the text with a NUL but leaves the length alone.
     const std::wstring::size_type end = path.find(L'\0');
     if (end != std::wstring::npos) {

@@ -2,12 +2,10 @@
 
 #include <windows.h>
 
-#include "base/function_address.h"
-#include "process/system_library.h"
+#include "base/platform.h"
 
 void ShowErrorMessage(const wchar_t* text) {
-    const auto messageBox =
-        AsFunction<decltype(&::MessageBoxW)>(GetSystemFunction(L"user32.dll", "MessageBoxW"));
+    const auto messageBox = platform::MessageBoxW();
     if (messageBox != nullptr) {
         messageBox(nullptr, text, L"错误", MB_ICONERROR);
     }

@@ -1,19 +1,18 @@
 #include "launcher/launcher_mode.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <string>
 
 #include "base/file_hold.h"
-#include "base/function_address.h"
+#include "base/named_mutex.h"
+#include "base/platform.h"
 #include "base/scoped_handle.h"
 #include "fileutil/file_copy.h"
 #include "fileutil/text_convert.h"
 #include "launcher/loader_mode.h"
 #include "logging/simple_logger.h"
-#include "process/system_library.h"
 
 namespace {
 
@@ -76,32 +75,30 @@ bool BuildLoader() {
            }) == ERROR_SUCCESS;
 }
 
+// What became of the loader.
+enum class LoaderStart {
+    kNotBuilt,    // no lock in time, no whole copy, or one that cannot be opened to start
+    kNotStarted,  // built, but the shell did not start it (it may tell the user itself)
+    kStarted,
+};
+
 // The shell shows a box of its own for a program that it cannot open, so the
 // copy is first opened as a program is opened, a scanner's hold waited out,
 // and kept open through the start, so that nobody can open it exclusively
 // before the shell does.
-bool StartLoader(const std::wstring& parameters) {
+LoaderStart StartLoader(const std::wstring& parameters) {
     const CScopedKernelHandle loader = OpenFileWhenFree(kLoaderFile, GENERIC_READ | GENERIC_EXECUTE,
                                                         FILE_SHARE_READ | FILE_SHARE_DELETE);
     if (!loader.IsValid()) {
-        return false;
+        return LoaderStart::kNotBuilt;
     }
-    const auto shellExecute =
-        AsFunction<decltype(&::ShellExecuteW)>(GetSystemFunction(L"shell32.dll", "ShellExecuteW"));
-    if (shellExecute != nullptr) {
-        shellExecute(nullptr, kShellVerb, kLoaderFile, parameters.c_str(), nullptr, SW_SHOWNORMAL);
-    }
-    return true;
-}
-
-// False only when another launcher kept the lock past the time limit; without
-// a mutex to be had, the launcher builds as if it were alone.
-bool AcquireBuildLock(HANDLE mutex) {
-    if (mutex == nullptr) {
-        return true;
-    }
-    const DWORD wait = ::WaitForSingleObject(mutex, kBuildWaitMs);
-    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    const auto shellExecute = platform::ShellExecuteW();
+    // The shell reports a start with a value above 32.
+    const bool started =
+        shellExecute != nullptr &&
+        reinterpret_cast<INT_PTR>(shellExecute(nullptr, kShellVerb, kLoaderFile, parameters.c_str(),
+                                               nullptr, SW_SHOWNORMAL)) > 32;
+    return started ? LoaderStart::kStarted : LoaderStart::kNotStarted;
 }
 
 // The launcher's first two arguments (default "1" and "0"), then "  loader".
@@ -114,21 +111,15 @@ std::wstring BuildLoaderParameters(int argc, char* argv[]) {
     return parameters;
 }
 
-// False when no loader could be built and started: the lock was not had in
-// time, the copy was not made whole, or it could not be opened to start.
-// Either way no loader was started.
-bool BuildAndStartLoaderInTurn(const std::wstring& parameters) {
-    CScopedKernelHandle buildMutex(::CreateMutexW(nullptr, FALSE, kBuildMutexName));
-    if (!AcquireBuildLock(buildMutex.Get())) {
-        return false;
+LoaderStart BuildAndStartLoaderInTurn(const std::wstring& parameters) {
+    CNamedMutex buildLock(kBuildMutexName, CNamedMutex::Access::kCreate);
+    // Without a mutex to be had, the launcher builds as if it were alone.
+    if (buildLock.IsValid() && !buildLock.Lock(kBuildWaitMs)) {
+        return LoaderStart::kNotBuilt;
     }
     // The shell has mapped the loader's image by the time it returns, so the
     // next launcher can neither delete nor truncate the copy we started.
-    const bool built = BuildLoader() && StartLoader(parameters);
-    if (buildMutex.IsValid()) {
-        ::ReleaseMutex(buildMutex.Get());
-    }
-    return built;
+    return BuildLoader() ? StartLoader(parameters) : LoaderStart::kNotBuilt;
 }
 
 }  // namespace
@@ -136,7 +127,7 @@ bool BuildAndStartLoaderInTurn(const std::wstring& parameters) {
 void RunLauncher(int argc, char* argv[]) {
     Log("start Quorl Launch...");
     Log("build Quorl Loader...");
-    if (!BuildAndStartLoaderInTurn(BuildLoaderParameters(argc, argv))) {
+    if (BuildAndStartLoaderInTurn(BuildLoaderParameters(argc, argv)) == LoaderStart::kNotBuilt) {
         Log("build Quorl Loader failed!");
     }
     Log("exit Quorl Launch");

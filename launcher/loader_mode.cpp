@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "base/file_hold.h"
-#include "base/function_address.h"
+#include "base/named_mutex.h"
+#include "base/platform.h"
 #include "base/scoped_handle.h"
 #include "fileutil/find_files.h"
 #include "fileutil/path_util.h"
@@ -19,7 +20,6 @@
 #include "process/client_probe.h"
 #include "process/installer_signature.h"
 #include "process/restricted_process.h"
-#include "process/system_library.h"
 #include "process/update_setup.h"
 
 namespace {
@@ -44,19 +44,14 @@ DWORD DelayFromArgument(const char* argument) {
     return delay < 0 ? 0 : static_cast<DWORD>(delay);
 }
 
-// The mutex is held, never closed, until the process ends: the system
-// releases it then, however the loader ends.
+// Held until the process ends; without a mutex at all, the loader works unguarded.
 bool BecomeTheOnlyLoader() {
-    const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kLoaderMutexName);
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_ALREADY_EXISTS) {
-        ::CloseHandle(mutex);
+    CNamedMutex mutex(kLoaderMutexName, CNamedMutex::Access::kCreate);
+    if (mutex.Existed()) {
         return false;
     }
-    // A loader running with more rights than ours may deny us its mutex; the
-    // refusal still proves that it runs.
-    // cppcheck-suppress resourceLeak ; the mutex is held until the process ends, as above
-    return !(mutex == nullptr && error == ERROR_ACCESS_DENIED);
+    mutex.KeepUntilProcessEnds();
+    return true;
 }
 
 // ERROR_SUCCESS once the installer is the backup; the error of the move when
@@ -91,12 +86,12 @@ bool RunCheckedInstaller() {
     // start either, and it would say so in a box of its own.
     const CScopedKernelHandle installer =
         OpenFileWhenFree(kUpdateInstaller, GENERIC_READ, FILE_SHARE_READ);
-    if (!IsSignedLikeUs(installer.Get(), kUpdateInstaller)) {
+    if (!InstallerPassesSignatureCheck(installer.Get(), kUpdateInstaller)) {
         Log("setup.exe signature check failed, keep it pending");
         return false;
     }
     Log("found setup.exe OK, update and waiting...");
-    if (!installer.IsValid() || RunUpdateSetupAndWait() != 0) {
+    if (!installer.IsValid() || !RunUpdateSetupAndWait()) {
         // Archiving an installer that never ran would lose the update.
         Log("start setup.exe failed, keep it pending");
         return false;
@@ -131,8 +126,7 @@ void InstallPendingUpdate() {
 void ShowClientMissingMessage() {
     wchar_t message[256] = {};
     // From user32, which the box loads anyway.
-    const auto format =
-        AsFunction<decltype(&::wsprintfW)>(GetSystemFunction(L"user32.dll", "wsprintfW"));
+    const auto format = platform::wsprintfW();
     if (format != nullptr) {
         format(message, kClientMissingFormat, kClientPathForMessage);
     }
@@ -171,8 +165,7 @@ void StartClientOrReportItMissing() {
 }  // namespace
 
 bool IsLoaderRunning() {
-    const CScopedKernelHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, kLoaderMutexName));
-    return mutex.IsValid() || ::GetLastError() == ERROR_ACCESS_DENIED;
+    return CNamedMutex(kLoaderMutexName, CNamedMutex::Access::kOpenOnly).Existed();
 }
 
 void RunLoader(int /*argc*/, char* argv[]) {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "base/function_address.h"
+#include "base/platform.h"
 #include "fileutil/module_dir.h"
 #include "fileutil/path_util.h"
 #include "launcher/main_sequence.h"
@@ -14,11 +14,8 @@ namespace {
 // Windows looks for a DLL outside its KnownDLLs list in the application's
 // directory first. A per-user installation leaves that directory writable by
 // the user, and the launcher may run elevated, so nothing may load from there.
-// Looked up rather than imported: Windows 7 has it only with update KB2533623.
 void LoadDllsFromSystem32Only() {
-    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-    const auto setDefaultDllDirectories = AsFunction<SetDefaultDllDirectoriesFunction>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"));
+    const auto setDefaultDllDirectories = platform::SetDefaultDllDirectories();
     if (setDefaultDllDirectories != nullptr) {
         setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }

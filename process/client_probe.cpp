@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "base/scoped_handle.h"
+#include "base/named_mutex.h"
 
 namespace {
 
@@ -16,15 +16,6 @@ bool IsClientRunning(const std::wstring& suffix) {
     name.reserve(kClientMutexPrefixLength + suffix.size());
     name += kClientMutexPrefix;
     name += suffix;
-
-    // The handle owner keeps the last error when it closes, so the read below
-    // belongs to CreateMutexW whatever happens to the handle.
-    const CScopedKernelHandle mutex(::CreateMutexW(nullptr, FALSE, name.c_str()));
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_ALREADY_EXISTS) {
-        return true;
-    }
-    // A client running with more rights than ours may deny us its mutex; the
-    // refusal still proves that the mutex exists.
-    return !mutex.IsValid() && error == ERROR_ACCESS_DENIED;
+    // Closed again before returning: the probe never keeps the mutex.
+    return CNamedMutex(name.c_str(), CNamedMutex::Access::kCreate).Existed();
 }

@@ -13,4 +13,4 @@
 // the file can then be neither changed nor renamed between the check and
 // the run. The signature is read through that handle, once. An invalid
 // handle fails the check of a signed executable.
-bool IsSignedLikeUs(HANDLE installer, const wchar_t* installerPath);
+bool InstallerPassesSignatureCheck(HANDLE installer, const wchar_t* installerPath);

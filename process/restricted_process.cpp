@@ -1,28 +1,23 @@
 #include "process/restricted_process.h"
 
-#include <userenv.h>
-
 #include "base/file_hold.h"
-#include "base/function_address.h"
+#include "base/platform.h"
 #include "base/scoped_handle.h"
-#include "process/platform_calls.h"
-#include "process/system_library.h"
 
 namespace {
 
-struct TokenTraits : KernelHandleTraits {
-    static void Close(Handle handle) noexcept { platform::CloseHandle(handle); }
-};
+void CloseSaferLevel(SAFER_LEVEL_HANDLE level) noexcept {
+    platform::SaferCloseLevel()(level);
+}
+void FreeSid(PSID sid) noexcept {
+    platform::FreeSid()(sid);
+}
 
-using CScopedSaferLevel = CScopedNullable<SAFER_LEVEL_HANDLE, platform::SaferCloseLevel>;
-using CScopedToken = CScopedHandle<TokenTraits>;
-using CScopedSid = CScopedNullable<PSID, platform::FreeSid>;
+using CScopedSaferLevel = CScopedNullable<SAFER_LEVEL_HANDLE, CloseSaferLevel>;
+using CScopedToken = CScopedKernelHandle;
+using CScopedSid = CScopedNullable<PSID, FreeSid>;
 
-// The declarations only give the types; nothing is imported from userenv.dll.
-using CreateEnvironmentBlockFn = decltype(&::CreateEnvironmentBlock);
-using DestroyEnvironmentBlockFn = decltype(&::DestroyEnvironmentBlock);
-
-// The user's environment block, made by userenv.dll when it could be loaded,
+// The user's environment block, made by userenv.dll when it could be bound,
 // from the first token a start is tried with and kept for the second road: both
 // tokens are the same user's, so the block would be the same. Without the
 // library or the block, BlockFor() is null and the child gets our own
@@ -33,37 +28,27 @@ public:
     CUserEnvironment() = default;
     ~CUserEnvironment() {
         if (m_block != nullptr) {
-            m_destroy(m_block);
+            platform::DestroyEnvironmentBlock()(m_block);
         }
     }
     CUserEnvironment(const CUserEnvironment&) = delete;
     CUserEnvironment& operator=(const CUserEnvironment&) = delete;
 
-    // userenv.dll is loaded on first need, from System32 only.
     void* BlockFor(HANDLE token) {
         if (m_built) {
             return m_block;
         }
         m_built = true;
-        m_userEnv = LoadSystemLibrary(L"userenv.dll");
-        if (!m_userEnv.IsValid()) {
-            return nullptr;
-        }
-        const auto create = AsFunction<CreateEnvironmentBlockFn>(
-            platform::GetProcAddress(m_userEnv.Get(), "CreateEnvironmentBlock"));
-        m_destroy = AsFunction<DestroyEnvironmentBlockFn>(
-            platform::GetProcAddress(m_userEnv.Get(), "DestroyEnvironmentBlock"));
+        const auto create = platform::CreateEnvironmentBlock();
         // With inherit TRUE the block adds our own variables to the user's.
-        if (create != nullptr && m_destroy != nullptr && !create(&m_block, token, TRUE)) {
+        if (create == nullptr || platform::DestroyEnvironmentBlock() == nullptr ||
+            !create(&m_block, token, TRUE)) {
             m_block = nullptr;
         }
         return m_block;
     }
 
 private:
-    // Declared first, so freed after the destructor has destroyed the block.
-    CScopedModule m_userEnv;
-    DestroyEnvironmentBlockFn m_destroy = nullptr;
     void* m_block = nullptr;
     bool m_built = false;
 };
@@ -74,7 +59,7 @@ private:
 bool IsPrimaryToken(HANDLE token) {
     TOKEN_TYPE type = TokenImpersonation;
     DWORD size = 0;
-    return platform::GetTokenInformation(token, TokenType, &type, sizeof type, &size) &&
+    return ::GetTokenInformation(token, TokenType, &type, sizeof type, &size) &&
            type == TokenPrimary;
 }
 
@@ -84,13 +69,13 @@ bool IsPrimaryToken(HANDLE token) {
 CScopedToken ComputeNormalUserToken() {
     // Out values of failed calls are not trusted: nothing is owned until a call succeeds.
     SAFER_LEVEL_HANDLE rawLevel = nullptr;
-    if (!platform::SaferCreateLevel(SAFER_SCOPEID_USER, SAFER_LEVELID_NORMALUSER, SAFER_LEVEL_OPEN,
-                                    &rawLevel, nullptr)) {
+    if (!platform::SaferCreateLevel()(SAFER_SCOPEID_USER, SAFER_LEVELID_NORMALUSER,
+                                      SAFER_LEVEL_OPEN, &rawLevel, nullptr)) {
         return CScopedToken();
     }
     const CScopedSaferLevel level(rawLevel);
     HANDLE token = nullptr;
-    if (!platform::SaferComputeTokenFromLevel(level.Get(), nullptr, &token, 0, nullptr)) {
+    if (!platform::SaferComputeTokenFromLevel()(level.Get(), nullptr, &token, 0, nullptr)) {
         return CScopedToken();
     }
     CScopedToken normalUser(token);
@@ -104,8 +89,8 @@ CScopedToken ComputeNormalUserToken() {
 CScopedSid AllocateAdministratorsSid() {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
     PSID sid = nullptr;
-    if (!platform::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                            DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &sid)) {
+    if (!platform::AllocateAndInitializeSid()(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                              DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &sid)) {
         return CScopedSid();
     }
     return CScopedSid(sid);
@@ -130,13 +115,13 @@ struct alignas(DWORD) TwoEntryAcl {
 void SetUserDefaultDacl(HANDLE token, const TOKEN_USER& user) {
     SID localSystem = {SID_REVISION, 1, {SECURITY_NT_AUTHORITY}, {SECURITY_LOCAL_SYSTEM_RID}};
     TwoEntryAcl dacl = {};
-    if (!platform::InitializeAcl(&dacl.header, sizeof dacl, ACL_REVISION) ||
-        !platform::AddAccessAllowedAce(&dacl.header, ACL_REVISION, GENERIC_ALL, user.User.Sid) ||
-        !platform::AddAccessAllowedAce(&dacl.header, ACL_REVISION, GENERIC_ALL, &localSystem)) {
+    if (!::InitializeAcl(&dacl.header, sizeof dacl, ACL_REVISION) ||
+        !::AddAccessAllowedAce(&dacl.header, ACL_REVISION, GENERIC_ALL, user.User.Sid) ||
+        !::AddAccessAllowedAce(&dacl.header, ACL_REVISION, GENERIC_ALL, &localSystem)) {
         return;
     }
     TOKEN_DEFAULT_DACL defaultDacl = {&dacl.header};
-    platform::SetTokenInformation(token, TokenDefaultDacl, &defaultDacl, sizeof defaultDacl);
+    platform::SetTokenInformation()(token, TokenDefaultDacl, &defaultDacl, sizeof defaultDacl);
 }
 
 // A restricted copy of an elevated token keeps the elevated defaults: the
@@ -150,11 +135,11 @@ void SetUserDefaultDacl(HANDLE token, const TOKEN_USER& user) {
 void SetUserDefaults(HANDLE restricted, const CScopedToken& own) {
     TokenUserBuffer user = {};
     DWORD size = 0;
-    if (!platform::GetTokenInformation(own.Get(), TokenUser, &user, sizeof user, &size)) {
+    if (!::GetTokenInformation(own.Get(), TokenUser, &user, sizeof user, &size)) {
         return;
     }
     TOKEN_OWNER owner = {user.user.User.Sid};
-    platform::SetTokenInformation(restricted, TokenOwner, &owner, sizeof owner);
+    platform::SetTokenInformation()(restricted, TokenOwner, &owner, sizeof owner);
     SetUserDefaultDacl(restricted, user.user);
 }
 
@@ -168,7 +153,7 @@ CScopedToken MakeRestrictedToken() {
     const DWORD access = TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_IMPERSONATE |
                          TOKEN_ADJUST_DEFAULT;
     HANDLE rawOwn = nullptr;
-    if (!platform::OpenProcessToken(::GetCurrentProcess(), access, &rawOwn)) {
+    if (!platform::OpenProcessToken()(::GetCurrentProcess(), access, &rawOwn)) {
         return CScopedToken();
     }
     const CScopedToken own(rawOwn);
@@ -178,18 +163,13 @@ CScopedToken MakeRestrictedToken() {
     }
     SID_AND_ATTRIBUTES denyOnly = {administrators.Get(), 0};
     HANDLE restricted = nullptr;
-    if (!platform::CreateRestrictedToken(own.Get(), DISABLE_MAX_PRIVILEGE, 1, &denyOnly, 0, nullptr,
-                                         0, nullptr, &restricted)) {
+    if (!platform::CreateRestrictedToken()(own.Get(), DISABLE_MAX_PRIVILEGE, 1, &denyOnly, 0,
+                                           nullptr, 0, nullptr, &restricted)) {
         return CScopedToken();
     }
     CScopedToken restrictedToken(restricted);
     SetUserDefaults(restrictedToken.Get(), own);
     return restrictedToken;
-}
-
-void CloseChildHandles(const PROCESS_INFORMATION& child) {
-    platform::CloseHandle(child.hProcess);
-    platform::CloseHandle(child.hThread);
 }
 
 // Starts the command line under the token, labelled medium integrity first.
@@ -212,13 +192,15 @@ bool StartUnderToken(HANDLE token, CUserEnvironment& environment, wchar_t* comma
     // which start-up made the launcher's own directory. A scanner that has the
     // client open, after an update say, delays the creation.
     const DWORD created = RetryWhileFileHeld([&] {
-        return platform::CreateProcessAsUserW(token, nullptr, commandLine, nullptr, nullptr, FALSE,
-                                              creationFlags, block, L"..\\", &startup, &child)
+        return platform::CreateProcessAsUserW()(token, nullptr, commandLine, nullptr, nullptr,
+                                                FALSE, creationFlags, block, L"..\\", &startup,
+                                                &child)
                    ? ERROR_SUCCESS
                    : ::GetLastError();
     });
     if (created == ERROR_SUCCESS) {
-        CloseChildHandles(child);
+        ::CloseHandle(child.hProcess);
+        ::CloseHandle(child.hThread);
     }
     return created == ERROR_SUCCESS;
 }
@@ -244,14 +226,14 @@ RestrictedStart StartRestrictedProcess(wchar_t* commandLine) {
 bool SetMediumIntegrity(HANDLE token) {
     SID_IDENTIFIER_AUTHORITY labelAuthority = SECURITY_MANDATORY_LABEL_AUTHORITY;
     PSID rawSid = nullptr;
-    if (!platform::AllocateAndInitializeSid(&labelAuthority, 1, SECURITY_MANDATORY_MEDIUM_RID, 0, 0,
-                                            0, 0, 0, 0, 0, &rawSid)) {
+    if (!platform::AllocateAndInitializeSid()(&labelAuthority, 1, SECURITY_MANDATORY_MEDIUM_RID, 0,
+                                              0, 0, 0, 0, 0, 0, &rawSid)) {
         return false;
     }
     const CScopedSid mediumSid(rawSid);
     TOKEN_MANDATORY_LABEL label = {};
     label.Label.Sid = mediumSid.Get();
     label.Label.Attributes = SE_GROUP_INTEGRITY;
-    const DWORD size = static_cast<DWORD>(sizeof label) + platform::GetLengthSid(mediumSid.Get());
-    return platform::SetTokenInformation(token, TokenIntegrityLevel, &label, size) != FALSE;
+    const DWORD size = static_cast<DWORD>(sizeof label) + ::GetLengthSid(mediumSid.Get());
+    return platform::SetTokenInformation()(token, TokenIntegrityLevel, &label, size) != FALSE;
 }

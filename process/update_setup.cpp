@@ -3,11 +3,10 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "base/platform.h"
 #include "base/scoped_handle.h"
-#include "base/function_address.h"
-#include "process/system_library.h"
 
-int RunUpdateSetupAndWait() {
+bool RunUpdateSetupAndWait() {
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof info;
     // No SEE_MASK_FLAG_NO_UI: when the installer cannot start, the user sees why.
@@ -15,13 +14,12 @@ int RunUpdateSetupAndWait() {
     info.lpFile = L"..\\update\\setup.exe";
     info.lpParameters = L"";
     info.nShow = SW_SHOWNORMAL;
-    const auto shellExecuteEx = AsFunction<decltype(&::ShellExecuteExW)>(
-        GetSystemFunction(L"shell32.dll", "ShellExecuteExW"));
+    const auto shellExecuteEx = platform::ShellExecuteExW();
     if (shellExecuteEx == nullptr || !shellExecuteEx(&info) || info.hProcess == nullptr) {
-        return 1;
+        return false;
     }
     const CScopedKernelHandle process(info.hProcess);
     // Only the installer's own process is waited for, not what it starts.
     ::WaitForSingleObject(process.Get(), INFINITE);
-    return 0;
+    return true;
 }

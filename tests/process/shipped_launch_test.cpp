@@ -55,13 +55,6 @@ std::set<std::string> ImportedDlls(const std::wstring& path) {
     return dlls;
 }
 
-TEST(ShippedImports, LeaveUserEnvToBeLoadedFromSystem32) {
-    // This program links the shipped StartRestrictedProcess.
-    const std::set<std::string> dlls = ImportedDlls(test::ProgramPath(L"process_test.exe"));
-    ASSERT_EQ(dlls.count("KERNEL32.DLL"), 1u);
-    EXPECT_EQ(dlls.count("USERENV.DLL"), 0u);
-}
-
 // Known system DLLs, and none that sets up the window manager before main.
 TEST(ShippedImports, LauncherImportsOnlyKnownSystemDlls) {
     const std::set<std::string> allowed = {"KERNEL32.DLL", "ADVAPI32.DLL", "MSVCRT.DLL"};
@@ -72,11 +65,15 @@ TEST(ShippedImports, LauncherImportsOnlyKnownSystemDlls) {
     }
 }
 
-TEST(ShippedRestrictedLaunch, StartsTheClientInTheParentDirectory) {
+// What the child saw of itself, started as the loader starts the client.
+TEST(ShippedRestrictedLaunch, ChildRunsRestrictedInTheParentDirectoryWithOurEnvironment) {
     test::CTempDir root;
     test::MakeDirectory(root / L"app");
     test::CopyFileTo(test::ProgramPath(L"fake_client.exe"), root / L"Quorl.exe");
-    const std::wstring recordPath = root / L"client-record.txt";
+    const std::wstring recordPath = root / L"record.txt";
+    const std::wstring tag = L"tag-" + std::to_wstring(::GetCurrentProcessId());
+    ::SetEnvironmentVariableW(L"QUORL_CLIENT_RECORD", recordPath.c_str());
+    ::SetEnvironmentVariableW(L"QUORL_FIXTURE_TAG", tag.c_str());
 
     std::wstring commandLine = L"..\\Quorl.exe";
     RestrictedStart road = RestrictedStart::kNotStarted;
@@ -84,6 +81,8 @@ TEST(ShippedRestrictedLaunch, StartsTheClientInTheParentDirectory) {
         const test::CCurrentDirScope inApp(root / L"app");
         road = StartRestrictedProcess(&commandLine[0]);
     }
+    ::SetEnvironmentVariableW(L"QUORL_CLIENT_RECORD", nullptr);
+    ::SetEnvironmentVariableW(L"QUORL_FIXTURE_TAG", nullptr);
     // Wine's Safer token is a stub that no process can be created with.
     EXPECT_EQ(test::RunningUnderWine() ? RestrictedStart::kOwnTokenRestricted
                                        : RestrictedStart::kSaferLevel,
@@ -92,9 +91,14 @@ TEST(ShippedRestrictedLaunch, StartsTheClientInTheParentDirectory) {
     for (int i = 0; i < 200 && !test::FileExists(recordPath); ++i) {
         ::Sleep(50);
     }
-    const std::string record = test::ReadFileBytes(recordPath);
-    EXPECT_NE(record.find("cwd=" + test::ToUtf8(root.Path()) + "\r\n"), std::string::npos)
-        << record;
+    const auto record = test::ReadRecord(recordPath);
+    ASSERT_FALSE(record.empty()) << "the child wrote no record";
+    EXPECT_EQ(test::FromUtf8(record.at("module")), root / L"Quorl.exe");
+    EXPECT_EQ(test::FromUtf8(record.at("cwd")), root.Path());
+    EXPECT_EQ(record.at("commandline"), "..\\Quorl.exe");
+    EXPECT_EQ(test::FromUtf8(record.at("tag")), tag);
+    EXPECT_TRUE(record.at("admins") == "deny-only" || record.at("admins") == "absent")
+        << record.at("admins");
 }
 
 }  // namespace

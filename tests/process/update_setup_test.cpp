@@ -35,7 +35,7 @@ public:
         ::WaitForSingleObject(m_thread.Get(), 5000);
         return false;
     }
-    int Result() const { return m_result; }
+    bool Result() const { return m_result; }
 
 private:
     static DWORD WINAPI Run(void* context) {
@@ -48,7 +48,7 @@ private:
         return TRUE;
     }
 
-    int m_result = -1;
+    bool m_result = false;
     DWORD m_id = 0;
     CScopedKernelHandle m_thread;
 };
@@ -91,7 +91,7 @@ TEST_F(UpdateSetupRun, ReturnsOnlyAfterTheInstallerHasEnded) {
     ASSERT_TRUE(run.Wait(60000)) << "the installer run did not return";
     const std::uint64_t after = Now();
 
-    EXPECT_EQ(run.Result(), 0);
+    EXPECT_TRUE(run.Result());
     const auto record = test::ReadRecord(m_recordPath);
     ASSERT_EQ(record.count("end"), 1u) << "the installer had not ended when the call returned";
     const std::uint64_t start = std::stoull(record.at("start"));
@@ -140,7 +140,7 @@ TEST_F(UpdateSetupRun, ReportsAMissingInstallerAfterTheShellErrorBox) {
 
     CBoundedRun run;
     ASSERT_TRUE(run.Wait(30000)) << "the error box was never closed";
-    EXPECT_NE(run.Result(), 0);
+    EXPECT_FALSE(run.Result());
     EXPECT_FALSE(test::FileExists(m_recordPath));
 
     EXPECT_EQ(watcher.Wait(30000).exitCode, 0u) << "no error box appeared";

@@ -9,7 +9,6 @@
 #include <iterator>
 #include <sstream>
 
-#include "base/function_address.h"
 
 namespace test {
 
@@ -261,10 +260,15 @@ bool WaitForProcessesNamed(const std::wstring& exeName, DWORD timeoutMs) {
     return allEnded;
 }
 
+template <typename Function>
+Function NtdllFunction(const char* name) {
+    const FARPROC address = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name);
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
+
 std::wstring CommandLineOf(DWORD processId) {
     using QueryFunction = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
-    const auto query = AsFunction<QueryFunction>(
-        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess"));
+    const auto query = NtdllFunction<QueryFunction>("NtQueryInformationProcess");
     CScopedKernelHandle process(
         ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     PROCESS_BASIC_INFORMATION basic = {};
@@ -310,8 +314,7 @@ struct HandleTable {
 
 DWORD CountOwnEntriesInSystemHandleTable() {
     using QueryFunction = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
-    const auto query = AsFunction<QueryFunction>(
-        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation"));
+    const auto query = NtdllFunction<QueryFunction>("NtQuerySystemInformation");
     constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
     std::vector<char> buffer(1 << 16);
     NTSTATUS status = kInfoLengthMismatch;

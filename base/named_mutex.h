@@ -1,0 +1,36 @@
+#pragma once
+
+#include <windows.h>
+
+#include "base/scoped_handle.h"
+
+// A named mutex, and whether it was there before us: a mutex that a process
+// with more rights than ours made may be denied to us, which proves just as
+// well that it exists. Owned, it is given back when this ends.
+class CNamedMutex {
+public:
+    enum class Access {
+        kCreate,    // made when missing, as CreateMutexW does, not taken
+        kOpenOnly,  // never made: asking must not stand in for its owner
+    };
+
+    CNamedMutex(const wchar_t* name, Access access);
+    ~CNamedMutex();
+    CNamedMutex(const CNamedMutex&) = delete;
+    CNamedMutex& operator=(const CNamedMutex&) = delete;
+
+    bool Existed() const noexcept { return m_existed; }
+    bool IsValid() const noexcept { return m_mutex.IsValid(); }
+
+    // Waits up to `timeoutMs` to own it. An owner that ended without giving
+    // it back (WAIT_ABANDONED) leaves it to us all the same.
+    bool Lock(DWORD timeoutMs);
+
+    // Held, never closed: the system releases it when the process ends.
+    void KeepUntilProcessEnds() noexcept { m_mutex.Release(); }
+
+private:
+    CScopedKernelHandle m_mutex;
+    bool m_existed = false;
+    bool m_owned = false;
+};

@@ -1,0 +1,93 @@
+#include "base/platform.h"
+
+#include <string>
+
+namespace platform {
+
+// cppcheck-suppress constParameter ; a function pointer, called, not data
+HMODULE LoadFromSystem32(const wchar_t* library, decltype(&::LoadLibraryExW) load) {
+    const HMODULE module = load(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module != nullptr || ::GetLastError() != ERROR_INVALID_PARAMETER) {
+        return module;
+    }
+    wchar_t systemDir[MAX_PATH + 1] = {};
+    const UINT length = ::GetSystemDirectoryW(systemDir, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return nullptr;
+    }
+    const std::wstring path = std::wstring(systemDir, length) + L"\\" + library;
+    return load(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+namespace {
+
+// The function from the library, or from `fallback` where the library lacks
+// it. A library is never freed: that is what pins it for the process. The
+// address goes through void (*)(), the one function type that converts to
+// any other without a cast-function-type warning.
+template <typename Function>
+Function Bind(const wchar_t* library, const char* name, const wchar_t* fallback = nullptr) {
+    const HMODULE module = LoadFromSystem32(library);
+    const FARPROC address = module == nullptr ? nullptr : ::GetProcAddress(module, name);
+    if (address == nullptr && fallback != nullptr) {
+        return Bind<Function>(fallback, name);
+    }
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
+
+}  // namespace
+
+// The macros name each function once, as its accessor and its export.
+// Binding is thread-safe and done once: the function's static is initialised
+// on the first call alone.
+// NOLINTNEXTLINE(cppcoreguidelines-macro-usage)
+#define QUORL_BIND(library, function)                                              \
+    decltype(&::function) function() {                                             \
+        static const auto bound = Bind<decltype(&::function)>(library, #function); \
+        return bound;                                                              \
+    }
+// NOLINTNEXTLINE(cppcoreguidelines-macro-usage)
+#define QUORL_IMPORTED(function)       \
+    decltype(&::function) function() { \
+        return &::function;            \
+    }
+
+QUORL_BIND(L"kernel32.dll", SetDefaultDllDirectories)
+QUORL_BIND(L"shell32.dll", ShellExecuteW)
+QUORL_BIND(L"shell32.dll", ShellExecuteExW)
+QUORL_BIND(L"user32.dll", MessageBoxW)
+QUORL_BIND(L"user32.dll", wsprintfW)
+QUORL_BIND(L"userenv.dll", CreateEnvironmentBlock)
+QUORL_BIND(L"userenv.dll", DestroyEnvironmentBlock)
+QUORL_BIND(L"crypt32.dll", CryptQueryObject)
+QUORL_BIND(L"crypt32.dll", CryptMsgGetParam)
+QUORL_BIND(L"crypt32.dll", CryptMsgClose)
+QUORL_BIND(L"crypt32.dll", CertFindCertificateInStore)
+QUORL_BIND(L"crypt32.dll", CertFreeCertificateContext)
+QUORL_BIND(L"crypt32.dll", CertDuplicateCertificateContext)
+QUORL_BIND(L"crypt32.dll", CertCloseStore)
+QUORL_BIND(L"crypt32.dll", CertCompareCertificateName)
+QUORL_BIND(L"wintrust.dll", WinVerifyTrust)
+QUORL_BIND(L"wintrust.dll", WTHelperProvDataFromStateData)
+QUORL_BIND(L"wintrust.dll", WTHelperGetProvSignerFromChain)
+
+QUORL_IMPORTED(SaferCreateLevel)
+QUORL_IMPORTED(SaferComputeTokenFromLevel)
+QUORL_IMPORTED(SaferCloseLevel)
+QUORL_IMPORTED(OpenProcessToken)
+QUORL_IMPORTED(CreateRestrictedToken)
+QUORL_IMPORTED(AllocateAndInitializeSid)
+QUORL_IMPORTED(FreeSid)
+QUORL_IMPORTED(SetTokenInformation)
+QUORL_IMPORTED(CreateProcessAsUserW)
+
+// Windows 8 and later, and Wine, export it from kernelbase, which every
+// process has loaded already; Windows 7 from shlwapi alone, whose import of
+// user32 brings the window manager, so it is asked for only there.
+decltype(&::PathRemoveFileSpecW) PathRemoveFileSpecW() {
+    static const auto bound = Bind<decltype(&::PathRemoveFileSpecW)>(
+        L"kernelbase.dll", "PathRemoveFileSpecW", L"shlwapi.dll");
+    return bound;
+}
+
+}  // namespace platform
