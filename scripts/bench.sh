@@ -9,6 +9,8 @@
 #   QUORL_TEST_DISPLAY_NUMBER  Xvfb display number (default 87)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The benchmark builds and runs under Wine as the demo does.
+scripts/ensure-packages.sh demo
 source scripts/common.sh
 
 configure_and_build QuorlLaunch launch_floor launch_floor_required floor_end launch_floor_static \

@@ -1,7 +1,7 @@
 # Shared by the README's commands and the benchmark; sourced from the
-# repository's top directory.
+# repository's top directory. Sourcing it only sets variables and functions: each
+# command installs what it needs itself (scripts/ensure-packages.sh).
 
-scripts/ensure-packages.sh
 root=$PWD
 build=${QUORL_BUILD_DIR:-build}
 clang_build=${QUORL_CLANG_BUILD_DIR:-build-clang}

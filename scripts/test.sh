@@ -4,6 +4,7 @@
 # scenario tests on the clang build's executable.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/ensure-packages.sh test
 source scripts/common.sh
 
 configure_and_build
