@@ -1,6 +1,7 @@
-# Shared by the README's commands and the benchmark; sourced from the
-# repository's top directory. Sourcing it only sets variables and functions: each
-# command installs what it needs itself (scripts/ensure-packages.sh).
+# Shared by the README's commands, the benchmark and the scenario scripts; sourced
+# from the repository's top directory (required_file_names works from anywhere).
+# Sourcing it only sets variables and functions: each command installs what it
+# needs itself (scripts/ensure-packages.sh).
 
 root=$PWD
 build=${QUORL_BUILD_DIR:-build}
@@ -44,6 +45,13 @@ stop_display() {
     fi
 }
 
+# required_file_names: the files an installation keeps beside the launcher, one a
+# line, taken from the header the launcher is built with so that no list drifts.
+required_file_names() {
+    grep -o '"[^"]*\.\(exe\|dll\)"' "$(dirname "${BASH_SOURCE[0]}")/../launcher/required_file_names.h" |
+        tr -d '"'
+}
+
 # lay_out_installation ROOT: ROOT/app holds the launcher and the required
 # files, ROOT/Quorl.exe is the stand-in client (or an empty file without it).
 lay_out_installation() {
@@ -51,8 +59,7 @@ lay_out_installation() {
     rm -rf "$sample"
     mkdir -p "$sample/app"
     cp "$build/bin/QuorlLaunch.exe" "$sample/app/"
-    for file in Quorl.exe sqlite3.dll log4cpp.dll mailcore2.dll libetpan.dll uchardet.dll \
-        Tolvane.dll ovank.dll; do
+    for file in $(required_file_names); do
         : >"$sample/app/$file"
     done
     if [ -f "$build/bin/fake_client.exe" ]; then
