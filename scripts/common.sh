@@ -4,12 +4,13 @@
 # needs itself (scripts/ensure-packages.sh).
 
 root=$PWD
-build=${QUORL_BUILD_DIR:-build}
-clang_build=${QUORL_CLANG_BUILD_DIR:-build-clang}
+# The presets' build trees: the tests run with the presets, which fix them.
+build=build
+clang_build=build-clang
 
 # configure_and_build [TARGET...]: the mingw-cross preset; every target when none is named.
 configure_and_build() {
-    cmake --preset mingw-cross -B "$build" >/dev/null
+    cmake --preset mingw-cross >/dev/null
     if [ $# -eq 0 ]; then
         cmake --build "$build"
     else
@@ -20,7 +21,7 @@ configure_and_build() {
 # configure_and_build_clang: every target with the clang-mingw-cross preset, in a
 # build tree (and so a Wine prefix) of its own.
 configure_and_build_clang() {
-    cmake --preset clang-mingw-cross -B "$clang_build" >/dev/null
+    cmake --preset clang-mingw-cross >/dev/null
     cmake --build "$clang_build"
 }
 
