@@ -5,10 +5,11 @@
 # in a sample installation without a pending update, all under one warm
 # wineserver.
 #   QUORL_BENCH_RUNS           timed starts of each (default 30, at least 10)
-#   QUORL_BUILD_DIR            build tree (default build)
 #   QUORL_TEST_DISPLAY_NUMBER  Xvfb display number (default 87)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The benchmark builds and runs under Wine as the demo does.
+scripts/ensure-packages.sh demo
 source scripts/common.sh
 
 configure_and_build QuorlLaunch launch_floor launch_floor_required floor_end launch_floor_static \

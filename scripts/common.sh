@@ -1,14 +1,16 @@
-# Shared by the README's commands and the benchmark; sourced from the
-# repository's top directory.
+# Shared by the README's commands, the benchmark and the scenario scripts; sourced
+# from the repository's top directory (required_file_names works from anywhere).
+# Sourcing it only sets variables and functions: each command installs what it
+# needs itself (scripts/ensure-packages.sh).
 
-scripts/ensure-packages.sh
 root=$PWD
-build=${QUORL_BUILD_DIR:-build}
-clang_build=${QUORL_CLANG_BUILD_DIR:-build-clang}
+# The presets' build trees: the tests run with the presets, which fix them.
+build=build
+clang_build=build-clang
 
 # configure_and_build [TARGET...]: the mingw-cross preset; every target when none is named.
 configure_and_build() {
-    cmake --preset mingw-cross -B "$build" >/dev/null
+    cmake --preset mingw-cross >/dev/null
     if [ $# -eq 0 ]; then
         cmake --build "$build"
     else
@@ -19,7 +21,7 @@ configure_and_build() {
 # configure_and_build_clang: every target with the clang-mingw-cross preset, in a
 # build tree (and so a Wine prefix) of its own.
 configure_and_build_clang() {
-    cmake --preset clang-mingw-cross -B "$clang_build" >/dev/null
+    cmake --preset clang-mingw-cross >/dev/null
     cmake --build "$clang_build"
 }
 
@@ -44,6 +46,13 @@ stop_display() {
     fi
 }
 
+# required_file_names: the files an installation keeps beside the launcher, one a
+# line, taken from the header the launcher is built with so that no list drifts.
+required_file_names() {
+    grep -o '"[^"]*\.\(exe\|dll\)"' "$(dirname "${BASH_SOURCE[0]}")/../launcher/required_file_names.h" |
+        tr -d '"'
+}
+
 # lay_out_installation ROOT: ROOT/app holds the launcher and the required
 # files, ROOT/Quorl.exe is the stand-in client (or an empty file without it).
 lay_out_installation() {
@@ -51,8 +60,7 @@ lay_out_installation() {
     rm -rf "$sample"
     mkdir -p "$sample/app"
     cp "$build/bin/QuorlLaunch.exe" "$sample/app/"
-    for file in Quorl.exe sqlite3.dll log4cpp.dll mailcore2.dll libetpan.dll uchardet.dll \
-        Tolvane.dll ovank.dll; do
+    for file in $(required_file_names); do
         : >"$sample/app/$file"
     done
     if [ -f "$build/bin/fake_client.exe" ]; then

@@ -5,6 +5,7 @@
 # Both start the stand-in client, which shows how it was started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/ensure-packages.sh demo
 source scripts/common.sh
 
 # The client and the installer are the test suite's stand-ins.

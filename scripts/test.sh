@@ -4,6 +4,7 @@
 # scenario tests on the clang build's executable.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/ensure-packages.sh test
 source scripts/common.sh
 
 configure_and_build
@@ -12,7 +13,8 @@ bash scripts/static-analysis.sh "$clang_build"
 start_display
 # Both runs report, whichever fails.
 status=0
-ctest --test-dir "$build" --output-on-failure --timeout 180 || status=1
+# The presets give each test its time-out and the output of a failure.
+ctest --preset mingw-cross || status=1
 echo "== Scenario tests on the clang build"
-ctest --test-dir "$clang_build" -L scenario --output-on-failure --timeout 180 || status=1
+ctest --preset clang-mingw-cross -L scenario || status=1
 exit "$status"

@@ -15,10 +15,9 @@ trap 'rm -rf "$app"' EXIT
 # to sit whole in the copy's buffer.
 cp "$build/bin/QuorlLaunch.exe" "$app/QuorlStart.exe"
 head -c 600 "$build/bin/QuorlLaunch.exe" >"$app/QuorlLaunch.exe"
-for file in Quorl.exe sqlite3.dll log4cpp.dll mailcore2.dll libetpan.dll uchardet.dll \
-    Tolvane.dll ovank.dll; do
-    : >"$app/$file"
-done
+# The launcher's own list; in a subshell, so that common.sh's build does not replace ours.
+required=$(source "$src/scripts/common.sh" && required_file_names)
+for file in $required; do : >"$app/$file"; done
 
 # Only the launcher is limited; its standard output reaches the file through a pipe.
 for attempt in 1 2 3; do

@@ -22,10 +22,9 @@ for dll in $dlls; do cp "$build/bin/planted/$dll.dll" "$app/"; done
 mkdir -p "$work/update"
 cp "$build/bin/signed/setup-same.exe" "$work/update/setup.exe"
 export QUORL_SETUP_MS=0
-for file in Quorl.exe sqlite3.dll log4cpp.dll mailcore2.dll libetpan.dll uchardet.dll \
-    Tolvane.dll ovank.dll; do
-    : >"$app/$file"
-done
+# The launcher's own list; in a subshell, so that common.sh's build does not replace ours.
+required=$(source "$src/scripts/common.sh" && required_file_names)
+for file in $required; do : >"$app/$file"; done
 cp "$build/bin/fake_client.exe" "$work/Quorl.exe"
 
 # The loader inherits the launcher's standard error, so both traces land in one file.
