@@ -4,7 +4,7 @@
 // launcher of this shape can do, with QuorlLaunch.exe in an installation
 // without a pending update, whose loader starts the client.
 //
-//   launch_bench.exe FLOOR_EXE REQUIRED_FLOOR_EXE STATIC_FLOOR_EXE LAUNCHER_EXE [RUNS]
+//   launch_bench.exe FLOOR_EXE REQUIRED_FLOOR_EXE LAUNCHER_EXE [RUNS]
 //
 // The required floor is the floor with the launcher's required work added in
 // plain C: its ratio to the floor is the least that any launcher doing that
@@ -17,11 +17,6 @@
 // missed, looks at the file's size every kPollMs as well; the output says how
 // many ends each way saw. The floor's line carries the performance counter's
 // reading as it was written, which shows how late the driver sees a line.
-//
-// A second series times the same programs, and the statically linked floor
-// used before, the older way: the first process runs in a job object, whose
-// completion port reports the second process as it is created, and the clock
-// stops when that process has ended. It gives the per-process breakdown.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -52,13 +47,9 @@ const char kFloorEndLine[] = "exit floor";
 const wchar_t kFloorLog[] = L"\\logs\\floor.log";
 const wchar_t kLauncherLog[] = L"\\logs\\SimpleLogger.log";
 // Every process of a start; the next start waits until none of them runs.
-const wchar_t* const kFloorPrograms[] = {L"launch_floor.exe",
-                                         L"launch_floor_copy.exe",
+const wchar_t* const kFloorPrograms[] = {L"launch_floor.exe", L"launch_floor_copy.exe",
                                          L"launch_floor_required.exe",
-                                         L"launch_floor_required_copy.exe",
-                                         L"launch_floor_static.exe",
-                                         L"launch_floor_static_copy.exe",
-                                         L"floor_end.exe"};
+                                         L"launch_floor_required_copy.exe", L"floor_end.exe"};
 const wchar_t* const kLauncherPrograms[] = {L"QuorlLaunch.exe", L"QuorlLoader.exe", L"Quorl.exe"};
 
 class CClock {
@@ -146,16 +137,15 @@ std::string ReadFrom(const std::wstring& path, ULONGLONG from) {
 // Starts the command line as the desktop does: no console, no standard
 // handles. With a console, Wine spends time on every line the launcher writes
 // to its standard output, which no start from the desktop pays.
-bool StartDetached(const std::wstring& commandLine, const std::wstring& workDir, DWORD flags,
+bool StartDetached(const std::wstring& commandLine, const std::wstring& workDir,
                    PROCESS_INFORMATION& started) {
     std::wstring mutableLine = commandLine;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     started = {};
-    return ::CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE,
-                            DETACHED_PROCESS | flags, nullptr, workDir.c_str(), &startup,
-                            &started) != FALSE;
+    return ::CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                            nullptr, workDir.c_str(), &startup, &started) != FALSE;
 }
 
 bool WaitUntil(HANDLE process, ULONGLONG deadline) {
@@ -289,7 +279,7 @@ bool TimeDesktopRun(const CClock& clock, const std::wstring& commandLine,
     const ULONGLONG deadline = ::GetTickCount64() + kRunTimeoutMs;
     const LONGLONG start = clock.Now();
     PROCESS_INFORMATION info;
-    if (!StartDetached(commandLine, workDir, 0, info)) {
+    if (!StartDetached(commandLine, workDir, info)) {
         return false;
     }
     CScopedKernelHandle process(info.hProcess);
@@ -299,147 +289,6 @@ bool TimeDesktopRun(const CClock& clock, const std::wstring& commandLine,
     run.ms = clock.Ms(start, stop);
     run.lateMs = watch.Stamp() != 0 ? clock.Ms(watch.Stamp(), stop) : 0;
     return WaitUntil(process.Get(), deadline) && WaitForPrograms(programs, deadline) && seen;
-}
-
-struct JobRun {
-    double ms = 0;          // until the process's handle was signalled
-    bool byHandle = false;  // false: it ended before we could open it
-    // From the system's own records of both processes: how long the first ran
-    // before the second was created, and how long the second lived.
-    double firstUntilSecondMs = 0;
-    double secondLifeMs = 0;
-};
-
-double FileTimeMs(const FILETIME& from, const FILETIME& to) {
-    const auto ticks = [](const FILETIME& t) {
-        return static_cast<LONGLONG>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) |
-                                     t.dwLowDateTime);
-    };
-    return static_cast<double>(ticks(to) - ticks(from)) / 10000.0;
-}
-
-void RecordPhases(HANDLE first, HANDLE second, JobRun& run) {
-    FILETIME created1, exited1, created2, exited2, kernel, user;
-    if (::GetProcessTimes(first, &created1, &exited1, &kernel, &user) &&
-        ::GetProcessTimes(second, &created2, &exited2, &kernel, &user)) {
-        run.firstUntilSecondMs = FileTimeMs(created1, created2);
-        run.secondLifeMs = FileTimeMs(created2, exited2);
-    }
-}
-
-class CJobWatch {
-public:
-    bool Open() {
-        m_job.Reset(::CreateJobObjectW(nullptr, nullptr));
-        m_port.Reset(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
-        if (!m_job.IsValid() || !m_port.IsValid()) {
-            return false;
-        }
-        JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {};
-        association.CompletionKey = m_job.Get();
-        association.CompletionPort = m_port.Get();
-        // A driver stopped halfway must not leave a first process suspended
-        // for ever: the next run would wait for it and fail its warm-up.
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        return ::SetInformationJobObject(m_job.Get(), JobObjectAssociateCompletionPortInformation,
-                                         &association, sizeof association) &&
-               ::SetInformationJobObject(m_job.Get(), JobObjectExtendedLimitInformation, &limits,
-                                         sizeof limits);
-    }
-    HANDLE Job() const { return m_job.Get(); }
-
-    // The next report about a process: false at the deadline.
-    bool Next(ULONGLONG deadline, DWORD& message, DWORD& processId) {
-        const ULONGLONG now = ::GetTickCount64();
-        ULONG_PTR key = 0;
-        LPOVERLAPPED detail = nullptr;
-        if (now >= deadline || !::GetQueuedCompletionStatus(m_port.Get(), &message, &key, &detail,
-                                                            static_cast<DWORD>(deadline - now))) {
-            return false;
-        }
-        processId = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail));
-        return true;
-    }
-
-private:
-    CScopedKernelHandle m_job;
-    CScopedKernelHandle m_port;
-};
-
-bool IsExitReport(DWORD message) {
-    return message == JOB_OBJECT_MSG_EXIT_PROCESS ||
-           message == JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS;
-}
-
-// The older measure: from CreateProcessW until the second process of the job
-// (the floor's copy, the loader) has ended. The first process starts suspended,
-// so that it and its children are in the job before its first instruction; the
-// job reports the second at once and its handle is waited for from then on.
-// Returns once every process of the job has ended, so that runs never overlap.
-bool TimeJobRun(const CClock& clock, const std::wstring& commandLine, const std::wstring& workDir,
-                JobRun& run) {
-    CJobWatch watch;
-    if (!watch.Open()) {
-        return false;
-    }
-    ::Sleep(kSettleMs);
-    const ULONGLONG deadline = ::GetTickCount64() + kRunTimeoutMs;
-    const LONGLONG start = clock.Now();
-    PROCESS_INFORMATION info;
-    if (!StartDetached(commandLine, workDir, CREATE_SUSPENDED, info)) {
-        return false;
-    }
-    CScopedKernelHandle process(info.hProcess);
-    CScopedKernelHandle thread(info.hThread);
-    if (!::AssignProcessToJobObject(watch.Job(), process.Get())) {
-        ::TerminateProcess(process.Get(), 1);
-        return false;
-    }
-    ::ResumeThread(thread.Get());
-
-    size_t joined = 0;
-    DWORD targetId = 0;
-    DWORD message = 0;
-    DWORD processId = 0;
-    while (targetId == 0) {
-        if (!watch.Next(deadline, message, processId)) {
-            return false;
-        }
-        if (message == JOB_OBJECT_MSG_NEW_PROCESS && ++joined == 2) {
-            targetId = processId;
-        }
-    }
-    CScopedKernelHandle target(
-        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, targetId));
-    run.byHandle = target.IsValid();
-    LONGLONG stop = 0;
-    if (run.byHandle) {
-        if (!WaitUntil(target.Get(), deadline)) {
-            return false;
-        }
-        stop = clock.Now();
-    }
-    for (;;) {
-        if (!watch.Next(deadline, message, processId)) {
-            return false;
-        }
-        if (IsExitReport(message) && processId == targetId) {
-            break;
-        }
-    }
-    run.ms = clock.Ms(start, run.byHandle ? stop : clock.Now());
-    // The third process (the client, the floor's last one) outlives the span;
-    // the next start waits until the whole job has ended.
-    while (message != JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) {
-        if (!watch.Next(deadline, message, processId)) {
-            return false;
-        }
-    }
-    if (run.byHandle) {
-        RecordPhases(process.Get(), target.Get(), run);
-    }
-    return true;
 }
 
 struct DesktopSeries {
@@ -459,33 +308,9 @@ struct DesktopSeries {
     }
 };
 
-struct JobSeries {
-    std::vector<double> ms;
-    std::vector<double> firstUntilSecondMs;
-    std::vector<double> secondLifeMs;
-    int failed = 0;
-
-    void Add(bool timed, const JobRun& run) {
-        if (!timed) {
-            ++failed;
-            return;
-        }
-        ms.push_back(run.ms);
-        if (run.byHandle) {
-            firstUntilSecondMs.push_back(run.firstUntilSecondMs);
-            secondLifeMs.push_back(run.secondLifeMs);
-        }
-    }
-};
-
 void PrintRow(const char* name, const std::vector<double>& samples) {
     const Summary s = Summarise(samples);
     std::printf("%-38s %8.1f %8.1f %8.1f\n", name, s.min, s.median, s.max);
-}
-
-void PrintBreakdown(const char* name, const JobSeries& series) {
-    std::printf("  %-20s %10.1f %14.1f %9.1f\n", name, Median(series.firstUntilSecondMs),
-                Median(series.secondLifeMs), Median(series.ms));
 }
 
 struct Program {
@@ -501,19 +326,17 @@ struct Program {
 }  // namespace
 
 int wmain(int argc, wchar_t* argv[]) {
-    if (argc < 5) {
+    if (argc < 4) {
         std::fprintf(stderr,
-                     "usage: launch_bench FLOOR_EXE REQUIRED_FLOOR_EXE STATIC_FLOOR_EXE "
-                     "LAUNCHER_EXE [RUNS >= %d]\n",
+                     "usage: launch_bench FLOOR_EXE REQUIRED_FLOOR_EXE LAUNCHER_EXE [RUNS >= %d]\n",
                      kMinRuns);
         return 2;
     }
     const Program floor(argv[1]);
     const Program requiredFloor(argv[2]);
-    const Program staticFloor(argv[3]);
-    const Program launcher(argv[4]);
-    const int runs = argc > 5 ? std::max(kMinRuns, _wtoi(argv[5])) : kDefaultRuns;
-    if (floor.size == 0 || requiredFloor.size == 0 || staticFloor.size == 0 || launcher.size == 0) {
+    const Program launcher(argv[3]);
+    const int runs = argc > 4 ? std::max(kMinRuns, _wtoi(argv[4])) : kDefaultRuns;
+    if (floor.size == 0 || requiredFloor.size == 0 || launcher.size == 0) {
         std::fprintf(stderr, "launch_bench: a floor or the launcher executable was not found\n");
         return 2;
     }
@@ -529,22 +352,18 @@ int wmain(int argc, wchar_t* argv[]) {
     std::fflush(stdout);
     const CClock clock;
     DesktopRun desktopRun;
-    JobRun jobRun;
     // The warm-up pays for what only a first start pays: the desktop process,
     // the page cache, the first copies of the files.
     if (!TimeDesktopRun(clock, floor.line, floor.dir, floorWatch, kFloorPrograms, desktopRun) ||
         !TimeDesktopRun(clock, requiredFloor.line, requiredFloor.dir, requiredWatch, kFloorPrograms,
                         desktopRun) ||
         !TimeDesktopRun(clock, launcher.line, launcher.dir, launcherWatch, kLauncherPrograms,
-                        desktopRun) ||
-        !TimeJobRun(clock, staticFloor.line, staticFloor.dir, jobRun) ||
-        !WaitForPrograms(kFloorPrograms, ::GetTickCount64() + kRunTimeoutMs)) {
+                        desktopRun)) {
         std::fprintf(stderr, "launch_bench: the warm-up start failed\n");
         return 1;
     }
 
     DesktopSeries desktopFloor, desktopRequired, desktopLauncher;
-    JobSeries jobFloor, jobRequired, jobStaticFloor, jobLauncher;
     // Interleaved, so that a slow phase of the machine hits every series alike.
     for (int i = 0; i < runs; ++i) {
         desktopFloor.Add(
@@ -556,10 +375,6 @@ int wmain(int argc, wchar_t* argv[]) {
         desktopLauncher.Add(TimeDesktopRun(clock, launcher.line, launcher.dir, launcherWatch,
                                            kLauncherPrograms, desktopRun),
                             desktopRun);
-        jobFloor.Add(TimeJobRun(clock, floor.line, floor.dir, jobRun), jobRun);
-        jobRequired.Add(TimeJobRun(clock, requiredFloor.line, requiredFloor.dir, jobRun), jobRun);
-        jobStaticFloor.Add(TimeJobRun(clock, staticFloor.line, staticFloor.dir, jobRun), jobRun);
-        jobLauncher.Add(TimeJobRun(clock, launcher.line, launcher.dir, jobRun), jobRun);
     }
 
     std::printf("\n%-38s %8s %8s %8s\n", "as the desktop starts it, until", "min ms", "median",
@@ -586,21 +401,6 @@ int wmain(int argc, wchar_t* argv[]) {
     std::printf("  the floor's line was seen %.2f ms (median; at most %.2f) after it was written\n",
                 Median(desktopFloor.lateMs), Summarise(desktopFloor.lateMs).max);
 
-    std::printf(
-        "\nThe older measure, in a job until the second process ended (median ms, with\n"
-        "the phases from the system's process times):\n");
-    std::printf("  %-20s %10s %14s %9s\n", "", "1st until 2nd", "2nd's lifetime", "total");
-    PrintBreakdown("floor", jobFloor);
-    PrintBreakdown("required floor", jobRequired);
-    PrintBreakdown("static C++ floor", jobStaticFloor);
-    PrintBreakdown("QuorlLaunch.exe", jobLauncher);
-    std::printf("  ratio of medians: %.3f against the floor, %.3f against the static C++ floor\n",
-                Median(jobLauncher.ms) / Median(jobFloor.ms),
-                Median(jobLauncher.ms) / Median(jobStaticFloor.ms));
-    std::printf("  failed starts: floor %d, required floor %d, static C++ floor %d, launcher %d\n",
-                jobFloor.failed, jobRequired.failed, jobStaticFloor.failed, jobLauncher.failed);
-    const int failed = desktopFloor.failed + desktopRequired.failed + desktopLauncher.failed +
-                       jobFloor.failed + jobRequired.failed + jobStaticFloor.failed +
-                       jobLauncher.failed;
+    const int failed = desktopFloor.failed + desktopRequired.failed + desktopLauncher.failed;
     return failed == 0 ? 0 : 1;
 }
