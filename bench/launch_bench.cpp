@@ -14,9 +14,9 @@
 // visible: the line that process writes last has reached its file ("exit Quorl
 // Loader" in the launcher's log, "exit floor" in the floor's). The driver
 // waits on a change notification for the file's directory and, in case one is
-// missed, looks at the file's size every kPollMs as well; the output says how
-// many ends each way saw. The floor's line carries the performance counter's
-// reading as it was written, which shows how late the driver sees a line.
+// missed, looks at the file's size every kPollMs as well. The floor's line
+// carries the performance counter's reading as it was written, which shows how
+// late the driver sees a line.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -42,31 +42,27 @@ constexpr DWORD kSettleMs = 150;
 // case one is missed. Seldom: a driver that wakes every millisecond or two
 // competes with the start it times for the wineserver.
 constexpr DWORD kPollMs = 20;
-const char kLoaderEndLine[] = "exit Quorl Loader";
-const char kFloorEndLine[] = "exit floor";
-const wchar_t kFloorLog[] = L"\\logs\\floor.log";
-const wchar_t kLauncherLog[] = L"\\logs\\SimpleLogger.log";
-// Every process of a start; the next start waits until none of them runs.
-const wchar_t* const kFloorPrograms[] = {L"launch_floor.exe", L"launch_floor_copy.exe",
-                                         L"launch_floor_required.exe",
-                                         L"launch_floor_required_copy.exe", L"floor_end.exe"};
-const wchar_t* const kLauncherPrograms[] = {L"QuorlLaunch.exe", L"QuorlLoader.exe", L"Quorl.exe"};
+// Every process of every series; the next start waits until none of them runs.
+const wchar_t* const kPrograms[] = {L"launch_floor.exe",
+                                    L"launch_floor_copy.exe",
+                                    L"launch_floor_required.exe",
+                                    L"launch_floor_required_copy.exe",
+                                    L"floor_end.exe",
+                                    L"QuorlLaunch.exe",
+                                    L"QuorlLoader.exe",
+                                    L"Quorl.exe"};
 
-class CClock {
-public:
-    CClock() { ::QueryPerformanceFrequency(&m_frequency); }
-    LONGLONG Now() const {
-        LARGE_INTEGER now;
-        ::QueryPerformanceCounter(&now);
-        return now.QuadPart;
-    }
-    double Ms(LONGLONG from, LONGLONG to) const {
-        return static_cast<double>(to - from) * 1000.0 / static_cast<double>(m_frequency.QuadPart);
-    }
+LONGLONG Now() {
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
 
-private:
-    LARGE_INTEGER m_frequency = {};
-};
+double Ms(LONGLONG from, LONGLONG to) {
+    LARGE_INTEGER frequency;
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(to - from) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
 
 struct Summary {
     double min = 0;
@@ -76,28 +72,19 @@ struct Summary {
 
 Summary Summarise(std::vector<double> samples) {
     Summary summary;
-    if (samples.empty()) {
-        return summary;
+    if (!samples.empty()) {
+        std::sort(samples.begin(), samples.end());
+        const size_t n = samples.size();
+        summary.min = samples.front();
+        summary.max = samples.back();
+        summary.median = n % 2 != 0 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
     }
-    std::sort(samples.begin(), samples.end());
-    const size_t n = samples.size();
-    summary.min = samples.front();
-    summary.max = samples.back();
-    summary.median = n % 2 != 0 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
     return summary;
-}
-
-double Median(const std::vector<double>& samples) {
-    return Summarise(samples).median;
 }
 
 std::wstring DirectoryOf(const std::wstring& path) {
     const std::wstring::size_type slash = path.find_last_of(L"\\/");
     return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
-}
-
-std::wstring Quoted(const std::wstring& path) {
-    return L"\"" + path + L"\"";
 }
 
 std::wstring FullPath(const wchar_t* path) {
@@ -134,20 +121,6 @@ std::string ReadFrom(const std::wstring& path, ULONGLONG from) {
     return text;
 }
 
-// Starts the command line as the desktop does: no console, no standard
-// handles. With a console, Wine spends time on every line the launcher writes
-// to its standard output, which no start from the desktop pays.
-bool StartDetached(const std::wstring& commandLine, const std::wstring& workDir,
-                   PROCESS_INFORMATION& started) {
-    std::wstring mutableLine = commandLine;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    started = {};
-    return ::CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, DETACHED_PROCESS,
-                            nullptr, workDir.c_str(), &startup, &started) != FALSE;
-}
-
 bool WaitUntil(HANDLE process, ULONGLONG deadline) {
     const ULONGLONG now = ::GetTickCount64();
     return now < deadline &&
@@ -156,22 +129,20 @@ bool WaitUntil(HANDLE process, ULONGLONG deadline) {
 
 // Outside the timed span: waits until no process of the start runs any more.
 // The desktop gives its starts no job, so they are found by name.
-template <size_t N>
-bool WaitForPrograms(const wchar_t* const (&names)[N], ULONGLONG deadline) {
-    for (;;) {
+bool WaitForPrograms(ULONGLONG deadline) {
+    for (bool found = true; found;) {
         CScopedKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
         if (!snapshot.IsValid()) {
             return false;
         }
         PROCESSENTRY32W entry = {};
         entry.dwSize = sizeof entry;
-        bool found = false;
+        found = false;
         for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
              more = ::Process32NextW(snapshot.Get(), &entry)) {
-            const bool ours =
-                std::any_of(std::begin(names), std::end(names),
-                            [&](const wchar_t* n) { return ::lstrcmpiW(entry.szExeFile, n) == 0; });
-            if (!ours) {
+            if (std::none_of(std::begin(kPrograms), std::end(kPrograms), [&](const wchar_t* name) {
+                    return ::lstrcmpiW(entry.szExeFile, name) == 0;
+                })) {
                 continue;
             }
             found = true;
@@ -180,10 +151,8 @@ bool WaitForPrograms(const wchar_t* const (&names)[N], ULONGLONG deadline) {
                 return false;
             }
         }
-        if (!found) {
-            return true;
-        }
     }
+    return true;
 }
 
 // Not a kernel handle to close: it has a closing call of its own.
@@ -191,137 +160,124 @@ struct ChangeNotificationTraits : KernelHandleTraits {
     static void Close(Handle handle) noexcept { ::FindCloseChangeNotification(handle); }
 };
 
-// Sees a line appear in a file that other processes append to.
-class CLineWatch {
-public:
-    CLineWatch(std::wstring path, const char* line) : m_path(std::move(path)), m_line(line) {}
+// One row of the table: a program, the line that ends its start in the file
+// it is written to, and the starts timed so far.
+struct Series {
+    Series(const char* label, const wchar_t* program, const wchar_t* logName, const char* line)
+        : name(label),
+          exe(FullPath(program)),
+          dir(DirectoryOf(exe)),
+          log(dir + logName),
+          endLine(line) {}
 
-    bool Open() {
-        m_notification.Reset(::FindFirstChangeNotificationW(DirectoryOf(m_path).c_str(), FALSE,
-                                                            FILE_NOTIFY_CHANGE_FILE_NAME |
-                                                                FILE_NOTIFY_CHANGE_SIZE |
-                                                                FILE_NOTIFY_CHANGE_LAST_WRITE));
-        return m_notification.IsValid();
-    }
-
-    // Before a start: only what is written after this counts.
-    void Mark() {
-        m_stamp = 0;
-        m_mark = FileSize(m_path);
-        m_seen = m_mark;
-    }
-
-    // The performance counter's reading that the line ends in, 0 for none.
-    LONGLONG Stamp() const { return m_stamp; }
-
-    // Until the line has been written once more since Mark(); false at the
-    // deadline. `byNotification` tells whether a change notification or the
-    // poll saw it first.
-    bool Wait(ULONGLONG deadline, bool& byNotification) {
-        for (;;) {
-            const ULONGLONG now = ::GetTickCount64();
-            if (now >= deadline) {
-                return false;
-            }
-            const DWORD wait = ::WaitForSingleObject(m_notification.Get(), kPollMs);
-            if (wait == WAIT_OBJECT_0) {
-                ::FindNextChangeNotification(m_notification.Get());
-            }
-            if (HasLine()) {
-                byNotification = wait == WAIT_OBJECT_0;
-                return true;
-            }
-        }
-    }
-
-private:
-    bool HasLine() {
-        const ULONGLONG size = FileSize(m_path);
-        if (size < m_mark) {
-            // Discarded and begun anew.
-            m_mark = 0;
-        }
-        if (size == m_seen) {
-            return false;
-        }
-        m_seen = size;
-        const std::string text = ReadFrom(m_path, m_mark);
-        const std::string::size_type at = text.find(m_line);
-        if (at == std::string::npos) {
-            return false;
-        }
-        m_stamp = std::strtoll(text.c_str() + at + std::strlen(m_line), nullptr, 10);
-        return true;
-    }
-
-    std::wstring m_path;
-    const char* m_line;
-    CScopedHandle<ChangeNotificationTraits> m_notification;
-    ULONGLONG m_mark = 0;
-    ULONGLONG m_seen = 0;
-    LONGLONG m_stamp = 0;
-};
-
-struct DesktopRun {
-    double ms = 0;
-    bool byNotification = false;
-    double lateMs = 0;  // how long after it was written the line was seen
-};
-
-// From CreateProcessW until the watched line appears. Returns once every
-// process of the start has ended, so that starts never overlap.
-template <size_t N>
-bool TimeDesktopRun(const CClock& clock, const std::wstring& commandLine,
-                    const std::wstring& workDir, CLineWatch& watch,
-                    const wchar_t* const (&programs)[N], DesktopRun& run) {
-    ::Sleep(kSettleMs);
-    watch.Mark();
-    const ULONGLONG deadline = ::GetTickCount64() + kRunTimeoutMs;
-    const LONGLONG start = clock.Now();
-    PROCESS_INFORMATION info;
-    if (!StartDetached(commandLine, workDir, info)) {
-        return false;
-    }
-    CScopedKernelHandle process(info.hProcess);
-    CScopedKernelHandle thread(info.hThread);
-    const bool seen = watch.Wait(deadline, run.byNotification);
-    const LONGLONG stop = clock.Now();
-    run.ms = clock.Ms(start, stop);
-    run.lateMs = watch.Stamp() != 0 ? clock.Ms(watch.Stamp(), stop) : 0;
-    return WaitUntil(process.Get(), deadline) && WaitForPrograms(programs, deadline) && seen;
-}
-
-struct DesktopSeries {
-    std::vector<double> ms;
-    std::vector<double> lateMs;
-    int byNotification = 0;
-    int failed = 0;
-
-    void Add(bool timed, const DesktopRun& run) {
-        if (!timed) {
-            ++failed;
-            return;
-        }
-        ms.push_back(run.ms);
-        lateMs.push_back(run.lateMs);
-        byNotification += run.byNotification ? 1 : 0;
-    }
-};
-
-void PrintRow(const char* name, const std::vector<double>& samples) {
-    const Summary s = Summarise(samples);
-    std::printf("%-38s %8.1f %8.1f %8.1f\n", name, s.min, s.median, s.max);
-}
-
-struct Program {
+    const char* name;
     std::wstring exe;
     std::wstring dir;
-    std::wstring line;
-    ULONGLONG size = 0;
-
-    explicit Program(const wchar_t* path)
-        : exe(FullPath(path)), dir(DirectoryOf(exe)), line(Quoted(exe)), size(FileSize(exe)) {}
+    std::wstring log;
+    const char* endLine;
+    CScopedHandle<ChangeNotificationTraits> notification;
+    ULONGLONG mark = 0;  // the log's size before the start: only what follows counts
+    ULONGLONG seen = 0;  // its size when it was last read
+    std::vector<double> ms;
+    std::vector<double> lateMs;  // how long after it was written the line was seen
+    int byNotification = 0;      // ends seen by the notification rather than the poll
+    int failed = 0;
 };
+
+// The performance counter's reading that the end line carries (0 for none), or
+// -1 while the line has not been written since the mark.
+LONGLONG FindEndLine(Series& series) {
+    const ULONGLONG size = FileSize(series.log);
+    if (size < series.mark) {
+        // Discarded and begun anew.
+        series.mark = 0;
+    }
+    if (size == series.seen) {
+        return -1;
+    }
+    series.seen = size;
+    const std::string text = ReadFrom(series.log, series.mark);
+    const std::string::size_type at = text.find(series.endLine);
+    if (at == std::string::npos) {
+        return -1;
+    }
+    return std::strtoll(text.c_str() + at + std::strlen(series.endLine), nullptr, 10);
+}
+
+// From CreateProcessW until the end line appears; the warm-up's start is not
+// kept. Returns once every process of the start has ended, so that starts
+// never overlap.
+bool TimeStart(Series& series, bool keep) {
+    ::Sleep(kSettleMs);
+    series.mark = series.seen = FileSize(series.log);
+    std::wstring commandLine = L"\"" + series.exe + L"\"";
+    // As the desktop starts a program: no console, no standard handles. With a
+    // console, Wine spends time on every line the launcher writes to its
+    // standard output, which no start from the desktop pays.
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    PROCESS_INFORMATION started = {};
+    const ULONGLONG deadline = ::GetTickCount64() + kRunTimeoutMs;
+    const LONGLONG start = Now();
+    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                          nullptr, series.dir.c_str(), &startup, &started)) {
+        return false;
+    }
+    CScopedKernelHandle process(started.hProcess);
+    CScopedKernelHandle thread(started.hThread);
+    LONGLONG stamp = -1;
+    DWORD wait = WAIT_TIMEOUT;
+    while (stamp < 0 && ::GetTickCount64() < deadline) {
+        wait = ::WaitForSingleObject(series.notification.Get(), kPollMs);
+        if (wait == WAIT_OBJECT_0) {
+            ::FindNextChangeNotification(series.notification.Get());
+        }
+        stamp = FindEndLine(series);
+    }
+    const LONGLONG stop = Now();
+    if (!WaitUntil(process.Get(), deadline) || !WaitForPrograms(deadline) || stamp < 0) {
+        return false;
+    }
+    if (keep) {
+        series.ms.push_back(Ms(start, stop));
+        series.lateMs.push_back(stamp > 0 ? Ms(stamp, stop) : 0);
+        series.byNotification += wait == WAIT_OBJECT_0 ? 1 : 0;
+    }
+    return true;
+}
+
+enum { kFloor, kRequiredFloor, kLauncher, kSeriesCount };
+
+void PrintTable(const Series (&series)[kSeriesCount]) {
+    std::printf("\n%-38s %8s %8s %8s %9s %6s %10s\n", "as the desktop starts it, until", "min ms",
+                "median", "max", "notified", "failed", "late ms");
+    for (const Series& row : series) {
+        const Summary s = Summarise(row.ms);
+        const Summary late = Summarise(row.lateMs);
+        std::printf("%-38s %8.1f %8.1f %8.1f %5d/%-3zu %6d", row.name, s.min, s.median, s.max,
+                    row.byNotification, row.ms.size(), row.failed);
+        if (late.max > 0) {
+            std::printf(" %5.2f/%.2f\n", late.median, late.max);
+        } else {
+            std::printf(" %10s\n", "-");
+        }
+    }
+    const double floor = Summarise(series[kFloor].ms).median;
+    const double required = Summarise(series[kRequiredFloor].ms).median;
+    const double launcher = Summarise(series[kLauncher].ms).median;
+    std::printf(
+        "ratio of medians (launcher / floor): %.3f (target: at most 1.10)\n"
+        "  the required work alone: %.3f (required floor / floor)\n"
+        "  left to cut: %.3f (launcher / required floor)\n",
+        launcher / floor, required / floor, launcher / required);
+    std::printf("QuorlLaunch.exe size: %llu bytes (floor: %llu bytes)\n",
+                FileSize(series[kLauncher].exe), FileSize(series[kFloor].exe));
+    std::printf(
+        "notified: ends seen by the change notification, the others by the size poll (every\n"
+        "%lu ms); late: how long after the floor's line was written it was seen (median/max)\n",
+        static_cast<unsigned long>(kPollMs));
+}
 
 }  // namespace
 
@@ -332,75 +288,44 @@ int wmain(int argc, wchar_t* argv[]) {
                      kMinRuns);
         return 2;
     }
-    const Program floor(argv[1]);
-    const Program requiredFloor(argv[2]);
-    const Program launcher(argv[3]);
+    Series series[kSeriesCount] = {
+        {"floor: \"exit floor\" written", argv[1], L"\\logs\\floor.log", "exit floor"},
+        {"required floor: \"exit floor\" written", argv[2], L"\\logs\\floor.log", "exit floor"},
+        {"QuorlLaunch.exe: \"exit Quorl Loader\"", argv[3], L"\\logs\\SimpleLogger.log",
+         "exit Quorl Loader"}};
     const int runs = argc > 4 ? std::max(kMinRuns, _wtoi(argv[4])) : kDefaultRuns;
-    if (floor.size == 0 || requiredFloor.size == 0 || launcher.size == 0) {
-        std::fprintf(stderr, "launch_bench: a floor or the launcher executable was not found\n");
-        return 2;
-    }
-    CLineWatch floorWatch(floor.dir + kFloorLog, kFloorEndLine);
-    CLineWatch requiredWatch(requiredFloor.dir + kFloorLog, kFloorEndLine);
-    CLineWatch launcherWatch(launcher.dir + kLauncherLog, kLoaderEndLine);
-    if (!floorWatch.Open() || !requiredWatch.Open() || !launcherWatch.Open()) {
-        std::fprintf(stderr, "launch_bench: cannot watch the logs directories\n");
-        return 2;
+    for (Series& row : series) {
+        row.notification.Reset(::FindFirstChangeNotificationW(DirectoryOf(row.log).c_str(), FALSE,
+                                                              FILE_NOTIFY_CHANGE_FILE_NAME |
+                                                                  FILE_NOTIFY_CHANGE_SIZE |
+                                                                  FILE_NOTIFY_CHANGE_LAST_WRITE));
+        if (FileSize(row.exe) == 0 || !row.notification.IsValid()) {
+            std::fprintf(stderr, "launch_bench: %ls is missing or its logs cannot be watched\n",
+                         row.exe.c_str());
+            return 2;
+        }
     }
 
     std::printf("Launch benchmark: %d timed starts of each after one warm-up start\n", runs);
     std::fflush(stdout);
-    const CClock clock;
-    DesktopRun desktopRun;
-    // The warm-up pays for what only a first start pays: the desktop process,
-    // the page cache, the first copies of the files.
-    if (!TimeDesktopRun(clock, floor.line, floor.dir, floorWatch, kFloorPrograms, desktopRun) ||
-        !TimeDesktopRun(clock, requiredFloor.line, requiredFloor.dir, requiredWatch, kFloorPrograms,
-                        desktopRun) ||
-        !TimeDesktopRun(clock, launcher.line, launcher.dir, launcherWatch, kLauncherPrograms,
-                        desktopRun)) {
-        std::fprintf(stderr, "launch_bench: the warm-up start failed\n");
-        return 1;
+    // Round 0 is the warm-up, which pays for what only a first start pays: the
+    // desktop process, the page cache, the first copies of the files. The
+    // rounds interleave the series, so that a slow phase of the machine hits
+    // every series alike.
+    for (int round = 0; round <= runs; ++round) {
+        for (Series& row : series) {
+            if (!TimeStart(row, round > 0)) {
+                if (round == 0) {
+                    std::fprintf(stderr, "launch_bench: the warm-up start failed\n");
+                    return 1;
+                }
+                ++row.failed;
+            }
+        }
     }
-
-    DesktopSeries desktopFloor, desktopRequired, desktopLauncher;
-    // Interleaved, so that a slow phase of the machine hits every series alike.
-    for (int i = 0; i < runs; ++i) {
-        desktopFloor.Add(
-            TimeDesktopRun(clock, floor.line, floor.dir, floorWatch, kFloorPrograms, desktopRun),
-            desktopRun);
-        desktopRequired.Add(TimeDesktopRun(clock, requiredFloor.line, requiredFloor.dir,
-                                           requiredWatch, kFloorPrograms, desktopRun),
-                            desktopRun);
-        desktopLauncher.Add(TimeDesktopRun(clock, launcher.line, launcher.dir, launcherWatch,
-                                           kLauncherPrograms, desktopRun),
-                            desktopRun);
-    }
-
-    std::printf("\n%-38s %8s %8s %8s\n", "as the desktop starts it, until", "min ms", "median",
-                "max");
-    PrintRow("floor: \"exit floor\" written", desktopFloor.ms);
-    PrintRow("required floor: \"exit floor\" written", desktopRequired.ms);
-    PrintRow("QuorlLaunch.exe: \"exit Quorl Loader\"", desktopLauncher.ms);
-    std::printf("ratio of medians (launcher / floor): %.3f (target: at most 1.10)\n",
-                Median(desktopLauncher.ms) / Median(desktopFloor.ms));
-    std::printf(
-        "  the required work alone: %.3f (required floor / floor)\n"
-        "  left to cut: %.3f (launcher / required floor)\n",
-        Median(desktopRequired.ms) / Median(desktopFloor.ms),
-        Median(desktopLauncher.ms) / Median(desktopRequired.ms));
-    std::printf("QuorlLaunch.exe size: %llu bytes (floor: %llu bytes)\n", launcher.size,
-                floor.size);
-    std::printf(
-        "failed starts: floor %d, required floor %d, launcher %d; the end was seen\n"
-        "  by the change notification in %d of %zu floor and %d of %zu launcher\n"
-        "  starts, else by the size poll (every %lu ms)\n",
-        desktopFloor.failed, desktopRequired.failed, desktopLauncher.failed,
-        desktopFloor.byNotification, desktopFloor.ms.size(), desktopLauncher.byNotification,
-        desktopLauncher.ms.size(), static_cast<unsigned long>(kPollMs));
-    std::printf("  the floor's line was seen %.2f ms (median; at most %.2f) after it was written\n",
-                Median(desktopFloor.lateMs), Summarise(desktopFloor.lateMs).max);
-
-    const int failed = desktopFloor.failed + desktopRequired.failed + desktopLauncher.failed;
-    return failed == 0 ? 0 : 1;
+    PrintTable(series);
+    return std::all_of(std::begin(series), std::end(series),
+                       [](const Series& row) { return row.failed == 0; })
+               ? 0
+               : 1;
 }
