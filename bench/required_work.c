@@ -9,12 +9,11 @@
 #include <userenv.h>
 #include <winsafer.h>
 
+#include "launcher/required_file_names.h"
+
 static const wchar_t kLogDirectory[] = L"logs";
 static const wchar_t kLog[] = L"logs\\floor.log";
-static const wchar_t* const kRequiredFiles[] = {
-    L"Quorl.exe",    L"sqlite3.dll",  L"log4cpp.dll", L"mailcore2.dll",
-    L"libetpan.dll", L"uchardet.dll", L"Tolvane.dll", L"ovank.dll",
-};
+static const wchar_t* const kRequiredFiles[] = {QUORL_REQUIRED_FILE_NAMES(L"")};
 
 /* The copy's log, like the loader's, stays open until its process ends. */
 static HANDLE g_log = INVALID_HANDLE_VALUE;
