@@ -47,7 +47,7 @@ static int StartEndProgram(void) {
     if (log == INVALID_HANDLE_VALUE) {
         return 1;
     }
-    WriteFile(log, kLine, sizeof kLine - 1, &written, NULL);
+    WriteFile(log, kLine, (DWORD)(sizeof kLine - 1), &written, NULL);
     CloseHandle(log);
     return 0;
 }
