@@ -1,5 +1,4 @@
-/* The floor's last process, in the client's place: a windowed program that
- * ends at once. */
+/* The floors' last process, in the client's place: it ends at once. */
 int main(void) {
     return 0;
 }

@@ -1,34 +1,23 @@
-// Times launcher starts under one warm wineserver (or on Windows itself), as
-// the desktop starts a program: from a parent with CreateProcessW,
-// DETACHED_PROCESS and no standard handles. It compares the floor, the least a
-// launcher of this shape can do, with QuorlLaunch.exe in an installation
-// without a pending update, whose loader starts the client.
+// Times launcher starts as the desktop starts a program (CreateProcessW,
+// DETACHED_PROCESS, no standard handles), under one warm wineserver or on
+// Windows itself, in rounds that interleave three series: the floor, the least
+// a launcher of this shape can do; the required floor, the floor with the
+// launcher's required work added in plain C; QuorlLaunch.exe in an
+// installation without a pending update, whose loader starts the client.
 //
-//   launch_bench.exe FLOOR_EXE REQUIRED_FLOOR_EXE STATIC_FLOOR_EXE LAUNCHER_EXE [RUNS]
+//   launch_bench.exe FLOOR_EXE REQUIRED_FLOOR_EXE LAUNCHER_EXE [RUNS]
 //
-// The required floor is the floor with the launcher's required work added in
-// plain C: its ratio to the floor is the least that any launcher doing that
-// work could reach, and the launcher's ratio to it is what is left to cut.
-//
-// A start is timed from CreateProcessW until the last process's work is
-// visible: the line that process writes last has reached its file ("exit Quorl
-// Loader" in the launcher's log, "exit floor" in the floor's). The driver
-// waits on a change notification for the file's directory and, in case one is
-// missed, looks at the file's size every kPollMs as well; the output says how
-// many ends each way saw. The floor's line carries the performance counter's
-// reading as it was written, which shows how late the driver sees a line.
-//
-// A second series times the same programs, and the statically linked floor
-// used before, the older way: the first process runs in a job object, whose
-// completion port reports the second process as it is created, and the clock
-// stops when that process has ended. It gives the per-process breakdown.
+// A start is timed until the line its last process writes last has reached its
+// file ("exit floor" in the floor's log, "exit Quorl Loader" in the
+// launcher's), seen by a change notification for the file's directory or, in
+// case one is missed, by a look at the file's size every kPollMs.
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -47,66 +36,33 @@ constexpr DWORD kSettleMs = 150;
 // case one is missed. Seldom: a driver that wakes every millisecond or two
 // competes with the start it times for the wineserver.
 constexpr DWORD kPollMs = 20;
-const char kLoaderEndLine[] = "exit Quorl Loader";
-const char kFloorEndLine[] = "exit floor";
-const wchar_t kFloorLog[] = L"\\logs\\floor.log";
-const wchar_t kLauncherLog[] = L"\\logs\\SimpleLogger.log";
-// Every process of a start; the next start waits until none of them runs.
-const wchar_t* const kFloorPrograms[] = {L"launch_floor.exe",
-                                         L"launch_floor_copy.exe",
-                                         L"launch_floor_required.exe",
-                                         L"launch_floor_required_copy.exe",
-                                         L"launch_floor_static.exe",
-                                         L"launch_floor_static_copy.exe",
-                                         L"floor_end.exe"};
-const wchar_t* const kLauncherPrograms[] = {L"QuorlLaunch.exe", L"QuorlLoader.exe", L"Quorl.exe"};
+// What the driver is woken for in the log's directory.
+constexpr DWORD kChanges =
+    FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;
 
-class CClock {
-public:
-    CClock() { ::QueryPerformanceFrequency(&m_frequency); }
-    LONGLONG Now() const {
-        LARGE_INTEGER now;
-        ::QueryPerformanceCounter(&now);
-        return now.QuadPart;
-    }
-    double Ms(LONGLONG from, LONGLONG to) const {
-        return static_cast<double>(to - from) * 1000.0 / static_cast<double>(m_frequency.QuadPart);
-    }
-
-private:
-    LARGE_INTEGER m_frequency = {};
-};
-
-struct Summary {
-    double min = 0;
-    double median = 0;
-    double max = 0;
-};
-
-Summary Summarise(std::vector<double> samples) {
-    Summary summary;
-    if (samples.empty()) {
-        return summary;
-    }
-    std::sort(samples.begin(), samples.end());
-    const size_t n = samples.size();
-    summary.min = samples.front();
-    summary.max = samples.back();
-    summary.median = n % 2 != 0 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
-    return summary;
+// The performance counter's reading in milliseconds.
+double NowMs() {
+    LARGE_INTEGER now, frequency;
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
-double Median(const std::vector<double>& samples) {
-    return Summarise(samples).median;
+struct Summary {
+    double min, median, max;
+};
+
+// Zeros for no samples.
+Summary Summarise(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n == 0 ? Summary{0, 0, 0}
+                  : Summary{v.front(), (v[(n - 1) / 2] + v[n / 2]) / 2, v.back()};
 }
 
 std::wstring DirectoryOf(const std::wstring& path) {
     const std::wstring::size_type slash = path.find_last_of(L"\\/");
     return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
-}
-
-std::wstring Quoted(const std::wstring& path) {
-    return L"\"" + path + L"\"";
 }
 
 std::wstring FullPath(const wchar_t* path) {
@@ -118,44 +74,9 @@ std::wstring FullPath(const wchar_t* path) {
 // Zero for a file that does not exist (yet).
 ULONGLONG FileSize(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-        return 0;
-    }
-    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
-// What the file holds from byte `from` on; empty when it cannot be read.
-std::string ReadFrom(const std::wstring& path, ULONGLONG from) {
-    CScopedKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER offset = {};
-    offset.QuadPart = static_cast<LONGLONG>(from);
-    std::string text;
-    if (!file.IsValid() || !::SetFilePointerEx(file.Get(), offset, nullptr, FILE_BEGIN)) {
-        return text;
-    }
-    char block[65536];
-    DWORD read = 0;
-    while (::ReadFile(file.Get(), block, sizeof block, &read, nullptr) && read > 0) {
-        text.append(block, read);
-    }
-    return text;
-}
-
-// Starts the command line as the desktop does: no console, no standard
-// handles. With a console, Wine spends time on every line the launcher writes
-// to its standard output, which no start from the desktop pays.
-bool StartDetached(const std::wstring& commandLine, const std::wstring& workDir, DWORD flags,
-                   PROCESS_INFORMATION& started) {
-    std::wstring mutableLine = commandLine;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    started = {};
-    return ::CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE,
-                            DETACHED_PROCESS | flags, nullptr, workDir.c_str(), &startup,
-                            &started) != FALSE;
+    return ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)
+               ? (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow
+               : 0;
 }
 
 bool WaitUntil(HANDLE process, ULONGLONG deadline) {
@@ -164,34 +85,29 @@ bool WaitUntil(HANDLE process, ULONGLONG deadline) {
            ::WaitForSingleObject(process, static_cast<DWORD>(deadline - now)) == WAIT_OBJECT_0;
 }
 
+// Whether a process is one that a start of some series runs.
+bool IsOurs(const wchar_t* exe) {
+    return ::_wcsnicmp(exe, L"launch_floor", 12) == 0 || ::_wcsnicmp(exe, L"Quorl", 5) == 0 ||
+           ::lstrcmpiW(exe, L"floor_end.exe") == 0;
+}
+
 // Outside the timed span: waits until no process of the start runs any more.
 // The desktop gives its starts no job, so they are found by name.
-template <size_t N>
-bool WaitForPrograms(const wchar_t* const (&names)[N], ULONGLONG deadline) {
+bool WaitForPrograms(ULONGLONG deadline) {
     for (;;) {
         CScopedKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-        if (!snapshot.IsValid()) {
-            return false;
-        }
         PROCESSENTRY32W entry = {};
         entry.dwSize = sizeof entry;
-        bool found = false;
-        for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
-             more = ::Process32NextW(snapshot.Get(), &entry)) {
-            const bool ours =
-                std::any_of(std::begin(names), std::end(names),
-                            [&](const wchar_t* n) { return ::lstrcmpiW(entry.szExeFile, n) == 0; });
-            if (!ours) {
-                continue;
-            }
-            found = true;
-            CScopedKernelHandle process(::OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
-            if (process.IsValid() && !WaitUntil(process.Get(), deadline)) {
-                return false;
-            }
+        BOOL more = snapshot.IsValid() && ::Process32FirstW(snapshot.Get(), &entry);
+        while (more && !IsOurs(entry.szExeFile)) {
+            more = ::Process32NextW(snapshot.Get(), &entry);
         }
-        if (!found) {
-            return true;
+        if (!more) {
+            return snapshot.IsValid();
+        }
+        CScopedKernelHandle process(::OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        if (process.IsValid() && !WaitUntil(process.Get(), deadline)) {
+            return false;
         }
     }
 }
@@ -201,406 +117,162 @@ struct ChangeNotificationTraits : KernelHandleTraits {
     static void Close(Handle handle) noexcept { ::FindCloseChangeNotification(handle); }
 };
 
-// Sees a line appear in a file that other processes append to.
-class CLineWatch {
-public:
-    CLineWatch(std::wstring path, const char* line) : m_path(std::move(path)), m_line(line) {}
+// One row of the table: a program, the line that ends its start in the file
+// it is written to, and the starts timed so far.
+struct Series {
+    Series(const char* label, const wchar_t* program, const wchar_t* logName, const char* line)
+        : name(label),
+          exe(FullPath(program)),
+          log(DirectoryOf(exe) + logName),
+          endLine(line),
+          notification(::FindFirstChangeNotificationW(DirectoryOf(log).c_str(), FALSE, kChanges)) {}
 
-    bool Open() {
-        m_notification.Reset(::FindFirstChangeNotificationW(DirectoryOf(m_path).c_str(), FALSE,
-                                                            FILE_NOTIFY_CHANGE_FILE_NAME |
-                                                                FILE_NOTIFY_CHANGE_SIZE |
-                                                                FILE_NOTIFY_CHANGE_LAST_WRITE));
-        return m_notification.IsValid();
-    }
-
-    // Before a start: only what is written after this counts.
-    void Mark() {
-        m_stamp = 0;
-        m_mark = FileSize(m_path);
-        m_seen = m_mark;
-    }
-
-    // The performance counter's reading that the line ends in, 0 for none.
-    LONGLONG Stamp() const { return m_stamp; }
-
-    // Until the line has been written once more since Mark(); false at the
-    // deadline. `byNotification` tells whether a change notification or the
-    // poll saw it first.
-    bool Wait(ULONGLONG deadline, bool& byNotification) {
-        for (;;) {
-            const ULONGLONG now = ::GetTickCount64();
-            if (now >= deadline) {
-                return false;
-            }
-            const DWORD wait = ::WaitForSingleObject(m_notification.Get(), kPollMs);
-            if (wait == WAIT_OBJECT_0) {
-                ::FindNextChangeNotification(m_notification.Get());
-            }
-            if (HasLine()) {
-                byNotification = wait == WAIT_OBJECT_0;
-                return true;
-            }
-        }
-    }
-
-private:
-    bool HasLine() {
-        const ULONGLONG size = FileSize(m_path);
-        if (size < m_mark) {
-            // Discarded and begun anew.
-            m_mark = 0;
-        }
-        if (size == m_seen) {
-            return false;
-        }
-        m_seen = size;
-        const std::string text = ReadFrom(m_path, m_mark);
-        const std::string::size_type at = text.find(m_line);
-        if (at == std::string::npos) {
-            return false;
-        }
-        m_stamp = std::strtoll(text.c_str() + at + std::strlen(m_line), nullptr, 10);
-        return true;
-    }
-
-    std::wstring m_path;
-    const char* m_line;
-    CScopedHandle<ChangeNotificationTraits> m_notification;
-    ULONGLONG m_mark = 0;
-    ULONGLONG m_seen = 0;
-    LONGLONG m_stamp = 0;
+    const char* name;
+    std::wstring exe;
+    std::wstring log;
+    const char* endLine;
+    CScopedHandle<ChangeNotificationTraits> notification;
+    ULONGLONG mark = 0;  // the log's size before the start: only what follows counts
+    ULONGLONG seen = 0;  // its size when it was last read
+    std::vector<double> ms;
+    int byNotification = 0;  // ends seen by the notification rather than the poll
+    int failed = 0;
 };
 
-struct DesktopRun {
-    double ms = 0;
-    bool byNotification = false;
-    double lateMs = 0;  // how long after it was written the line was seen
-};
+// Whether the end line has been written since the mark.
+bool HasEndLine(Series& series) {
+    const ULONGLONG size = FileSize(series.log);
+    if (size < series.mark) {
+        series.mark = 0;  // discarded and begun anew
+    }
+    if (size == series.seen) {
+        return false;
+    }
+    series.seen = size;
+    CScopedKernelHandle file(::CreateFileW(series.log.c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER offset = {};
+    offset.QuadPart = static_cast<LONGLONG>(series.mark);
+    std::string text;
+    char block[65536];
+    DWORD read = 0;
+    if (file.IsValid() && ::SetFilePointerEx(file.Get(), offset, nullptr, FILE_BEGIN)) {
+        while (::ReadFile(file.Get(), block, sizeof block, &read, nullptr) && read > 0) {
+            text.append(block, read);
+        }
+    }
+    return text.find(series.endLine) != std::string::npos;
+}
 
-// From CreateProcessW until the watched line appears. Returns once every
-// process of the start has ended, so that starts never overlap.
-template <size_t N>
-bool TimeDesktopRun(const CClock& clock, const std::wstring& commandLine,
-                    const std::wstring& workDir, CLineWatch& watch,
-                    const wchar_t* const (&programs)[N], DesktopRun& run) {
+// From CreateProcessW until the end line appears; the warm-up's start is not
+// kept. Returns once every process of the start has ended, so that starts
+// never overlap.
+bool TimeStart(Series& series, bool keep) {
     ::Sleep(kSettleMs);
-    watch.Mark();
+    series.mark = series.seen = FileSize(series.log);
+    std::wstring commandLine = L"\"" + series.exe + L"\"";
+    const std::wstring directory = DirectoryOf(series.exe);
+    // As the desktop starts a program: no console, no standard handles. With a
+    // console, Wine spends time on every line the launcher writes to its
+    // standard output, which no start from the desktop pays.
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    PROCESS_INFORMATION started = {};
     const ULONGLONG deadline = ::GetTickCount64() + kRunTimeoutMs;
-    const LONGLONG start = clock.Now();
-    PROCESS_INFORMATION info;
-    if (!StartDetached(commandLine, workDir, 0, info)) {
+    const double start = NowMs();
+    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                          nullptr, directory.c_str(), &startup, &started)) {
         return false;
     }
-    CScopedKernelHandle process(info.hProcess);
-    CScopedKernelHandle thread(info.hThread);
-    const bool seen = watch.Wait(deadline, run.byNotification);
-    const LONGLONG stop = clock.Now();
-    run.ms = clock.Ms(start, stop);
-    run.lateMs = watch.Stamp() != 0 ? clock.Ms(watch.Stamp(), stop) : 0;
-    return WaitUntil(process.Get(), deadline) && WaitForPrograms(programs, deadline) && seen;
-}
-
-struct JobRun {
-    double ms = 0;          // until the process's handle was signalled
-    bool byHandle = false;  // false: it ended before we could open it
-    // From the system's own records of both processes: how long the first ran
-    // before the second was created, and how long the second lived.
-    double firstUntilSecondMs = 0;
-    double secondLifeMs = 0;
-};
-
-double FileTimeMs(const FILETIME& from, const FILETIME& to) {
-    const auto ticks = [](const FILETIME& t) {
-        return static_cast<LONGLONG>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) |
-                                     t.dwLowDateTime);
-    };
-    return static_cast<double>(ticks(to) - ticks(from)) / 10000.0;
-}
-
-void RecordPhases(HANDLE first, HANDLE second, JobRun& run) {
-    FILETIME created1, exited1, created2, exited2, kernel, user;
-    if (::GetProcessTimes(first, &created1, &exited1, &kernel, &user) &&
-        ::GetProcessTimes(second, &created2, &exited2, &kernel, &user)) {
-        run.firstUntilSecondMs = FileTimeMs(created1, created2);
-        run.secondLifeMs = FileTimeMs(created2, exited2);
-    }
-}
-
-class CJobWatch {
-public:
-    bool Open() {
-        m_job.Reset(::CreateJobObjectW(nullptr, nullptr));
-        m_port.Reset(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
-        if (!m_job.IsValid() || !m_port.IsValid()) {
-            return false;
+    CScopedKernelHandle process(started.hProcess);
+    CScopedKernelHandle thread(started.hThread);
+    bool seen = false;
+    DWORD wait = WAIT_TIMEOUT;
+    while (!seen && ::GetTickCount64() < deadline) {
+        wait = ::WaitForSingleObject(series.notification.Get(), kPollMs);
+        if (wait == WAIT_OBJECT_0) {
+            ::FindNextChangeNotification(series.notification.Get());
         }
-        JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {};
-        association.CompletionKey = m_job.Get();
-        association.CompletionPort = m_port.Get();
-        // A driver stopped halfway must not leave a first process suspended
-        // for ever: the next run would wait for it and fail its warm-up.
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        return ::SetInformationJobObject(m_job.Get(), JobObjectAssociateCompletionPortInformation,
-                                         &association, sizeof association) &&
-               ::SetInformationJobObject(m_job.Get(), JobObjectExtendedLimitInformation, &limits,
-                                         sizeof limits);
+        seen = HasEndLine(series);
     }
-    HANDLE Job() const { return m_job.Get(); }
-
-    // The next report about a process: false at the deadline.
-    bool Next(ULONGLONG deadline, DWORD& message, DWORD& processId) {
-        const ULONGLONG now = ::GetTickCount64();
-        ULONG_PTR key = 0;
-        LPOVERLAPPED detail = nullptr;
-        if (now >= deadline || !::GetQueuedCompletionStatus(m_port.Get(), &message, &key, &detail,
-                                                            static_cast<DWORD>(deadline - now))) {
-            return false;
-        }
-        processId = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail));
-        return true;
-    }
-
-private:
-    CScopedKernelHandle m_job;
-    CScopedKernelHandle m_port;
-};
-
-bool IsExitReport(DWORD message) {
-    return message == JOB_OBJECT_MSG_EXIT_PROCESS ||
-           message == JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS;
-}
-
-// The older measure: from CreateProcessW until the second process of the job
-// (the floor's copy, the loader) has ended. The first process starts suspended,
-// so that it and its children are in the job before its first instruction; the
-// job reports the second at once and its handle is waited for from then on.
-// Returns once every process of the job has ended, so that runs never overlap.
-bool TimeJobRun(const CClock& clock, const std::wstring& commandLine, const std::wstring& workDir,
-                JobRun& run) {
-    CJobWatch watch;
-    if (!watch.Open()) {
+    const double stop = NowMs();
+    if (!WaitUntil(process.Get(), deadline) || !WaitForPrograms(deadline) || !seen) {
         return false;
     }
-    ::Sleep(kSettleMs);
-    const ULONGLONG deadline = ::GetTickCount64() + kRunTimeoutMs;
-    const LONGLONG start = clock.Now();
-    PROCESS_INFORMATION info;
-    if (!StartDetached(commandLine, workDir, CREATE_SUSPENDED, info)) {
-        return false;
-    }
-    CScopedKernelHandle process(info.hProcess);
-    CScopedKernelHandle thread(info.hThread);
-    if (!::AssignProcessToJobObject(watch.Job(), process.Get())) {
-        ::TerminateProcess(process.Get(), 1);
-        return false;
-    }
-    ::ResumeThread(thread.Get());
-
-    size_t joined = 0;
-    DWORD targetId = 0;
-    DWORD message = 0;
-    DWORD processId = 0;
-    while (targetId == 0) {
-        if (!watch.Next(deadline, message, processId)) {
-            return false;
-        }
-        if (message == JOB_OBJECT_MSG_NEW_PROCESS && ++joined == 2) {
-            targetId = processId;
-        }
-    }
-    CScopedKernelHandle target(
-        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, targetId));
-    run.byHandle = target.IsValid();
-    LONGLONG stop = 0;
-    if (run.byHandle) {
-        if (!WaitUntil(target.Get(), deadline)) {
-            return false;
-        }
-        stop = clock.Now();
-    }
-    for (;;) {
-        if (!watch.Next(deadline, message, processId)) {
-            return false;
-        }
-        if (IsExitReport(message) && processId == targetId) {
-            break;
-        }
-    }
-    run.ms = clock.Ms(start, run.byHandle ? stop : clock.Now());
-    // The third process (the client, the floor's last one) outlives the span;
-    // the next start waits until the whole job has ended.
-    while (message != JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) {
-        if (!watch.Next(deadline, message, processId)) {
-            return false;
-        }
-    }
-    if (run.byHandle) {
-        RecordPhases(process.Get(), target.Get(), run);
+    if (keep) {
+        series.ms.push_back(stop - start);
+        series.byNotification += wait == WAIT_OBJECT_0 ? 1 : 0;
     }
     return true;
 }
 
-struct DesktopSeries {
-    std::vector<double> ms;
-    std::vector<double> lateMs;
-    int byNotification = 0;
-    int failed = 0;
+enum { kFloor, kRequiredFloor, kLauncher, kSeriesCount };
 
-    void Add(bool timed, const DesktopRun& run) {
-        if (!timed) {
-            ++failed;
-            return;
-        }
-        ms.push_back(run.ms);
-        lateMs.push_back(run.lateMs);
-        byNotification += run.byNotification ? 1 : 0;
+void PrintTable(const Series (&series)[kSeriesCount]) {
+    std::printf("\n%-38s %8s %8s %8s %9s %6s\n", "as the desktop starts it, until", "min ms",
+                "median", "max", "notified", "failed");
+    for (const Series& row : series) {
+        const Summary s = Summarise(row.ms);
+        std::printf("%-38s %8.1f %8.1f %8.1f %5d/%-3zu %6d\n", row.name, s.min, s.median, s.max,
+                    row.byNotification, row.ms.size(), row.failed);
     }
-};
-
-struct JobSeries {
-    std::vector<double> ms;
-    std::vector<double> firstUntilSecondMs;
-    std::vector<double> secondLifeMs;
-    int failed = 0;
-
-    void Add(bool timed, const JobRun& run) {
-        if (!timed) {
-            ++failed;
-            return;
-        }
-        ms.push_back(run.ms);
-        if (run.byHandle) {
-            firstUntilSecondMs.push_back(run.firstUntilSecondMs);
-            secondLifeMs.push_back(run.secondLifeMs);
-        }
-    }
-};
-
-void PrintRow(const char* name, const std::vector<double>& samples) {
-    const Summary s = Summarise(samples);
-    std::printf("%-38s %8.1f %8.1f %8.1f\n", name, s.min, s.median, s.max);
+    const auto median = [&](int row) { return Summarise(series[row].ms).median; };
+    std::printf(
+        "ratio of medians (launcher / floor): %.3f (target: at most 1.10)\n"
+        "  the required work alone: %.3f (required floor / floor)\n"
+        "  left to cut: %.3f (launcher / required floor)\n",
+        median(kLauncher) / median(kFloor), median(kRequiredFloor) / median(kFloor),
+        median(kLauncher) / median(kRequiredFloor));
+    std::printf("QuorlLaunch.exe size: %llu bytes (floor: %llu bytes)\n",
+                FileSize(series[kLauncher].exe), FileSize(series[kFloor].exe));
+    std::printf("notified: ends seen by the change notification, the others by the %lu ms poll\n",
+                static_cast<unsigned long>(kPollMs));
 }
-
-void PrintBreakdown(const char* name, const JobSeries& series) {
-    std::printf("  %-20s %10.1f %14.1f %9.1f\n", name, Median(series.firstUntilSecondMs),
-                Median(series.secondLifeMs), Median(series.ms));
-}
-
-struct Program {
-    std::wstring exe;
-    std::wstring dir;
-    std::wstring line;
-    ULONGLONG size = 0;
-
-    explicit Program(const wchar_t* path)
-        : exe(FullPath(path)), dir(DirectoryOf(exe)), line(Quoted(exe)), size(FileSize(exe)) {}
-};
 
 }  // namespace
 
 int wmain(int argc, wchar_t* argv[]) {
-    if (argc < 5) {
+    if (argc < 4) {
         std::fprintf(stderr,
-                     "usage: launch_bench FLOOR_EXE REQUIRED_FLOOR_EXE STATIC_FLOOR_EXE "
-                     "LAUNCHER_EXE [RUNS >= %d]\n",
+                     "usage: launch_bench FLOOR_EXE REQUIRED_FLOOR_EXE LAUNCHER_EXE [RUNS >= %d]\n",
                      kMinRuns);
         return 2;
     }
-    const Program floor(argv[1]);
-    const Program requiredFloor(argv[2]);
-    const Program staticFloor(argv[3]);
-    const Program launcher(argv[4]);
-    const int runs = argc > 5 ? std::max(kMinRuns, _wtoi(argv[5])) : kDefaultRuns;
-    if (floor.size == 0 || requiredFloor.size == 0 || staticFloor.size == 0 || launcher.size == 0) {
-        std::fprintf(stderr, "launch_bench: a floor or the launcher executable was not found\n");
-        return 2;
-    }
-    CLineWatch floorWatch(floor.dir + kFloorLog, kFloorEndLine);
-    CLineWatch requiredWatch(requiredFloor.dir + kFloorLog, kFloorEndLine);
-    CLineWatch launcherWatch(launcher.dir + kLauncherLog, kLoaderEndLine);
-    if (!floorWatch.Open() || !requiredWatch.Open() || !launcherWatch.Open()) {
-        std::fprintf(stderr, "launch_bench: cannot watch the logs directories\n");
-        return 2;
+    Series series[kSeriesCount] = {
+        {"floor: \"exit floor\" written", argv[1], L"\\logs\\floor.log", "exit floor"},
+        {"required floor: \"exit floor\" written", argv[2], L"\\logs\\floor.log", "exit floor"},
+        {"QuorlLaunch.exe: \"exit Quorl Loader\"", argv[3], L"\\logs\\SimpleLogger.log",
+         "exit Quorl Loader"}};
+    const int runs = argc > 4 ? std::max(kMinRuns, _wtoi(argv[4])) : kDefaultRuns;
+    for (Series& row : series) {
+        if (FileSize(row.exe) == 0 || !row.notification.IsValid()) {
+            std::fprintf(stderr, "launch_bench: %ls is missing or its logs cannot be watched\n",
+                         row.exe.c_str());
+            return 2;
+        }
     }
 
     std::printf("Launch benchmark: %d timed starts of each after one warm-up start\n", runs);
     std::fflush(stdout);
-    const CClock clock;
-    DesktopRun desktopRun;
-    JobRun jobRun;
-    // The warm-up pays for what only a first start pays: the desktop process,
-    // the page cache, the first copies of the files.
-    if (!TimeDesktopRun(clock, floor.line, floor.dir, floorWatch, kFloorPrograms, desktopRun) ||
-        !TimeDesktopRun(clock, requiredFloor.line, requiredFloor.dir, requiredWatch, kFloorPrograms,
-                        desktopRun) ||
-        !TimeDesktopRun(clock, launcher.line, launcher.dir, launcherWatch, kLauncherPrograms,
-                        desktopRun) ||
-        !TimeJobRun(clock, staticFloor.line, staticFloor.dir, jobRun) ||
-        !WaitForPrograms(kFloorPrograms, ::GetTickCount64() + kRunTimeoutMs)) {
-        std::fprintf(stderr, "launch_bench: the warm-up start failed\n");
-        return 1;
+    // Round 0 is the warm-up, which pays for what only a first start pays: the
+    // desktop process, the page cache, the first copies of the files. The
+    // rounds interleave the series, so that a slow phase of the machine hits
+    // every series alike.
+    int failed = 0;
+    for (int round = 0; round <= runs; ++round) {
+        for (Series& row : series) {
+            if (!TimeStart(row, round > 0)) {
+                if (round == 0) {
+                    std::fprintf(stderr, "launch_bench: the warm-up start failed\n");
+                    return 1;
+                }
+                ++row.failed;
+                ++failed;
+            }
+        }
     }
-
-    DesktopSeries desktopFloor, desktopRequired, desktopLauncher;
-    JobSeries jobFloor, jobRequired, jobStaticFloor, jobLauncher;
-    // Interleaved, so that a slow phase of the machine hits every series alike.
-    for (int i = 0; i < runs; ++i) {
-        desktopFloor.Add(
-            TimeDesktopRun(clock, floor.line, floor.dir, floorWatch, kFloorPrograms, desktopRun),
-            desktopRun);
-        desktopRequired.Add(TimeDesktopRun(clock, requiredFloor.line, requiredFloor.dir,
-                                           requiredWatch, kFloorPrograms, desktopRun),
-                            desktopRun);
-        desktopLauncher.Add(TimeDesktopRun(clock, launcher.line, launcher.dir, launcherWatch,
-                                           kLauncherPrograms, desktopRun),
-                            desktopRun);
-        jobFloor.Add(TimeJobRun(clock, floor.line, floor.dir, jobRun), jobRun);
-        jobRequired.Add(TimeJobRun(clock, requiredFloor.line, requiredFloor.dir, jobRun), jobRun);
-        jobStaticFloor.Add(TimeJobRun(clock, staticFloor.line, staticFloor.dir, jobRun), jobRun);
-        jobLauncher.Add(TimeJobRun(clock, launcher.line, launcher.dir, jobRun), jobRun);
-    }
-
-    std::printf("\n%-38s %8s %8s %8s\n", "as the desktop starts it, until", "min ms", "median",
-                "max");
-    PrintRow("floor: \"exit floor\" written", desktopFloor.ms);
-    PrintRow("required floor: \"exit floor\" written", desktopRequired.ms);
-    PrintRow("QuorlLaunch.exe: \"exit Quorl Loader\"", desktopLauncher.ms);
-    std::printf("ratio of medians (launcher / floor): %.3f (target: at most 1.10)\n",
-                Median(desktopLauncher.ms) / Median(desktopFloor.ms));
-    std::printf(
-        "  the required work alone: %.3f (required floor / floor)\n"
-        "  left to cut: %.3f (launcher / required floor)\n",
-        Median(desktopRequired.ms) / Median(desktopFloor.ms),
-        Median(desktopLauncher.ms) / Median(desktopRequired.ms));
-    std::printf("QuorlLaunch.exe size: %llu bytes (floor: %llu bytes)\n", launcher.size,
-                floor.size);
-    std::printf(
-        "failed starts: floor %d, required floor %d, launcher %d; the end was seen\n"
-        "  by the change notification in %d of %zu floor and %d of %zu launcher\n"
-        "  starts, else by the size poll (every %lu ms)\n",
-        desktopFloor.failed, desktopRequired.failed, desktopLauncher.failed,
-        desktopFloor.byNotification, desktopFloor.ms.size(), desktopLauncher.byNotification,
-        desktopLauncher.ms.size(), static_cast<unsigned long>(kPollMs));
-    std::printf("  the floor's line was seen %.2f ms (median; at most %.2f) after it was written\n",
-                Median(desktopFloor.lateMs), Summarise(desktopFloor.lateMs).max);
-
-    std::printf(
-        "\nThe older measure, in a job until the second process ended (median ms, with\n"
-        "the phases from the system's process times):\n");
-    std::printf("  %-20s %10s %14s %9s\n", "", "1st until 2nd", "2nd's lifetime", "total");
-    PrintBreakdown("floor", jobFloor);
-    PrintBreakdown("required floor", jobRequired);
-    PrintBreakdown("static C++ floor", jobStaticFloor);
-    PrintBreakdown("QuorlLaunch.exe", jobLauncher);
-    std::printf("  ratio of medians: %.3f against the floor, %.3f against the static C++ floor\n",
-                Median(jobLauncher.ms) / Median(jobFloor.ms),
-                Median(jobLauncher.ms) / Median(jobStaticFloor.ms));
-    std::printf("  failed starts: floor %d, required floor %d, static C++ floor %d, launcher %d\n",
-                jobFloor.failed, jobRequired.failed, jobStaticFloor.failed, jobLauncher.failed);
-    const int failed = desktopFloor.failed + desktopRequired.failed + desktopLauncher.failed +
-                       jobFloor.failed + jobRequired.failed + jobStaticFloor.failed +
-                       jobLauncher.failed;
+    PrintTable(series);
     return failed == 0 ? 0 : 1;
 }

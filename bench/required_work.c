@@ -4,17 +4,14 @@
 
 #include <stdio.h>
 #include <string.h>
-#include <time.h>
 #include <wchar.h>
 #include <userenv.h>
 #include <winsafer.h>
 
-static const wchar_t kLogDirectory[] = L"logs";
+#include "launcher/required_file_names.h"
+
 static const wchar_t kLog[] = L"logs\\floor.log";
-static const wchar_t* const kRequiredFiles[] = {
-    L"Quorl.exe",    L"sqlite3.dll",  L"log4cpp.dll", L"mailcore2.dll",
-    L"libetpan.dll", L"uchardet.dll", L"Tolvane.dll", L"ovank.dll",
-};
+static const wchar_t* const kRequiredFiles[] = {QUORL_REQUIRED_FILE_NAMES(L"")};
 
 /* The copy's log, like the loader's, stays open until its process ends. */
 static HANDLE g_log = INVALID_HANDLE_VALUE;
@@ -22,21 +19,19 @@ static HANDLE g_buildMutex = NULL;
 
 static void LogLine(const char* text) {
     char line[256];
-    OVERLAPPED whole;
-    LARGE_INTEGER noMove;
+    SYSTEMTIME now;
+    OVERLAPPED whole = {0};
+    LARGE_INTEGER noMove = {0};
     DWORD written = 0;
-    const __time64_t now = _time64(NULL);
-    const struct tm* local = _localtime64(&now);
-    size_t length = local != NULL ? strftime(line, sizeof line, "[%Y.%m.%d %X]:", local) : 0;
-    const int added = _snprintf(line + length, sizeof line - length - 2, "%s", text);
-    length = added < 0 ? sizeof line - 2 : length + (size_t)added;
-    fwrite(line, 1, length, stdout);
-    fputc('\n', stdout);
+    int length;
+    GetLocalTime(&now);
+    length = _snprintf(line, sizeof line - 2, "[%04d.%02d.%02d %02d:%02d:%02d]:%s", now.wYear,
+                       now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, text);
+    length = length < 0 ? (int)sizeof line - 2 : length;
+    printf("%.*s\n", length, line);
     fflush(stdout);
     line[length++] = '\r';
     line[length++] = '\n';
-    ZeroMemory(&whole, sizeof whole);
-    noMove.QuadPart = 0;
     LockFileEx(g_log, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
     SetFilePointerEx(g_log, noMove, NULL, FILE_END);
     WriteFile(g_log, line, (DWORD)length, &written, NULL);
@@ -58,11 +53,10 @@ static void StartUp(void) {
     if (setDirectories != NULL) {
         setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
-    CreateDirectoryW(kLogDirectory, NULL);
-    while (length > 0 && directory[length - 1] != L'\\') {
-        --length;
+    CreateDirectoryW(L"logs", NULL);
+    while (length > 0 && directory[--length] != L'\\') {
     }
-    directory[length > 0 ? length - 1 : 0] = L'\0';
+    directory[length] = L'\0';
     SetCurrentDirectoryW(directory);
     GetFileAttributesExW(kLog, GetFileExInfoStandard, &data);
     g_log = CreateFileW(kLog, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
@@ -74,17 +68,14 @@ static void StartUp(void) {
     }
 }
 
-void BeginLauncherWork(const wchar_t* copy) {
+const wchar_t* BeginLauncherWork(const wchar_t* copy) {
+    const wchar_t* const slash = wcsrchr(copy, L'\\');
     StartUp();
     LogLine("start Quorl Launch...");
     LogLine("build Quorl Loader...");
     g_buildMutex = CreateMutexW(NULL, FALSE, L"QuorlFloorBuild");
     WaitForSingleObject(g_buildMutex, INFINITE);
     DeleteFileW(copy);
-}
-
-const wchar_t* NameForShell(const wchar_t* copy) {
-    const wchar_t* const slash = wcsrchr(copy, L'\\');
     return slash != NULL ? slash + 1 : copy;
 }
 
@@ -99,7 +90,6 @@ void BeginLoaderWork(void) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     WIN32_FIND_DATAW entry;
     HANDLE search;
-    HANDLE clientMutex;
     StartUp();
     /* Held until the process ends, as the loader holds its own. */
     CreateMutexW(NULL, FALSE, L"QuorlFloorLoader");
@@ -113,8 +103,7 @@ void BeginLoaderWork(void) {
         FindClose(search);
     }
     GetFileAttributesExW(L"..\\floor_end.exe", GetFileExInfoStandard, &data);
-    clientMutex = CreateMutexW(NULL, FALSE, L"__QuorlFloor_Mutex__50051");
-    CloseHandle(clientMutex);
+    CloseHandle(CreateMutexW(NULL, FALSE, L"__QuorlFloor_Mutex__50051"));
     LogLine("check Quorl.exe OK exec it");
 }
 
@@ -125,20 +114,29 @@ static void TrySaferLevel(void) {
     HANDLE token = NULL;
     TOKEN_TYPE type = TokenImpersonation;
     DWORD size = 0;
-    if (!SaferCreateLevel(SAFER_SCOPEID_USER, SAFER_LEVELID_NORMALUSER, SAFER_LEVEL_OPEN, &level,
-                          NULL)) {
-        return;
+    if (SaferCreateLevel(SAFER_SCOPEID_USER, SAFER_LEVELID_NORMALUSER, SAFER_LEVEL_OPEN, &level,
+                         NULL)) {
+        if (SaferComputeTokenFromLevel(level, NULL, &token, 0, NULL) &&
+            GetTokenInformation(token, TokenType, &type, sizeof type, &size) &&
+            type == TokenPrimary) {
+            CloseHandle(token);
+        }
+        SaferCloseLevel(level);
     }
-    if (SaferComputeTokenFromLevel(level, NULL, &token, 0, NULL) &&
-        GetTokenInformation(token, TokenType, &type, sizeof type, &size) && type == TokenPrimary) {
-        CloseHandle(token);
-    }
-    SaferCloseLevel(level);
 }
 
-static void SetDefaultsAndLabel(HANDLE own, HANDLE restricted) {
-    SID_IDENTIFIER_AUTHORITY labelAuthority = {SECURITY_MANDATORY_LABEL_AUTHORITY};
-    SID localSystem = {SID_REVISION, 1, {SECURITY_NT_AUTHORITY}, {SECURITY_LOCAL_SYSTEM_RID}};
+/* Built in place: the cheapest way to the SIDs the token needs. */
+static SID g_localSystem = {SID_REVISION, 1, {SECURITY_NT_AUTHORITY}, {SECURITY_LOCAL_SYSTEM_RID}};
+static SID g_mediumLabel = {
+    SID_REVISION, 1, {SECURITY_MANDATORY_LABEL_AUTHORITY}, {SECURITY_MANDATORY_MEDIUM_RID}};
+
+/* The normal-user level made by hand: Administrators for deny only, no
+ * privileges, the user as owner, a default DACL that grants the user and
+ * SYSTEM, the medium label. */
+static HANDLE MakeRestrictedToken(void) {
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    SID_AND_ATTRIBUTES denyOnly;
     struct {
         TOKEN_USER user;
         BYTE sid[SECURITY_MAX_SID_SIZE];
@@ -147,31 +145,6 @@ static void SetDefaultsAndLabel(HANDLE own, HANDLE restricted) {
     TOKEN_OWNER owner;
     TOKEN_DEFAULT_DACL defaultDacl;
     TOKEN_MANDATORY_LABEL label;
-    PSID medium = NULL;
-    DWORD size = 0;
-    if (GetTokenInformation(own, TokenUser, &user, sizeof user, &size)) {
-        owner.Owner = user.user.User.Sid;
-        SetTokenInformation(restricted, TokenOwner, &owner, sizeof owner);
-        InitializeAcl((PACL)dacl, sizeof dacl, ACL_REVISION);
-        AddAccessAllowedAce((PACL)dacl, ACL_REVISION, GENERIC_ALL, user.user.User.Sid);
-        AddAccessAllowedAce((PACL)dacl, ACL_REVISION, GENERIC_ALL, &localSystem);
-        defaultDacl.DefaultDacl = (PACL)dacl;
-        SetTokenInformation(restricted, TokenDefaultDacl, &defaultDacl, sizeof defaultDacl);
-    }
-    if (AllocateAndInitializeSid(&labelAuthority, 1, SECURITY_MANDATORY_MEDIUM_RID, 0, 0, 0, 0, 0,
-                                 0, 0, &medium)) {
-        label.Label.Sid = medium;
-        label.Label.Attributes = SE_GROUP_INTEGRITY;
-        SetTokenInformation(restricted, TokenIntegrityLevel, &label,
-                            (DWORD)sizeof label + GetLengthSid(medium));
-        FreeSid(medium);
-    }
-}
-
-static HANDLE MakeRestrictedToken(void) {
-    SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
-    SID_AND_ATTRIBUTES denyOnly;
-    PSID administrators = NULL;
     HANDLE own = NULL;
     HANDLE restricted = NULL;
     if (!OpenProcessToken(GetCurrentProcess(),
@@ -180,16 +153,27 @@ static HANDLE MakeRestrictedToken(void) {
                           &own)) {
         return NULL;
     }
-    if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                 DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators)) {
-        denyOnly.Sid = administrators;
-        denyOnly.Attributes = 0;
-        if (CreateRestrictedToken(own, DISABLE_MAX_PRIVILEGE, 1, &denyOnly, 0, NULL, 0, NULL,
-                                  &restricted)) {
-            SetDefaultsAndLabel(own, restricted);
-        }
-        FreeSid(administrators);
+    denyOnly.Sid = administrators;
+    denyOnly.Attributes = 0;
+    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, administrators, &size) ||
+        !CreateRestrictedToken(own, DISABLE_MAX_PRIVILEGE, 1, &denyOnly, 0, NULL, 0, NULL,
+                               &restricted)) {
+        CloseHandle(own);
+        return NULL;
     }
+    if (GetTokenInformation(own, TokenUser, &user, sizeof user, &size)) {
+        owner.Owner = user.user.User.Sid;
+        SetTokenInformation(restricted, TokenOwner, &owner, sizeof owner);
+        InitializeAcl((PACL)dacl, sizeof dacl, ACL_REVISION);
+        AddAccessAllowedAce((PACL)dacl, ACL_REVISION, GENERIC_ALL, user.user.User.Sid);
+        AddAccessAllowedAce((PACL)dacl, ACL_REVISION, GENERIC_ALL, &g_localSystem);
+        defaultDacl.DefaultDacl = (PACL)dacl;
+        SetTokenInformation(restricted, TokenDefaultDacl, &defaultDacl, sizeof defaultDacl);
+    }
+    label.Label.Sid = &g_mediumLabel;
+    label.Label.Attributes = SE_GROUP_INTEGRITY;
+    SetTokenInformation(restricted, TokenIntegrityLevel, &label,
+                        (DWORD)sizeof label + GetLengthSid(&g_mediumLabel));
     CloseHandle(own);
     return restricted;
 }
@@ -199,7 +183,7 @@ typedef BOOL(WINAPI* DestroyEnvironmentBlockFn)(LPVOID);
 
 BOOL StartLastProgram(wchar_t* commandLine) {
     wchar_t desktop[] = L"winsta0\\default";
-    STARTUPINFOW startup;
+    STARTUPINFOW startup = {.cb = sizeof startup, .lpDesktop = desktop};
     PROCESS_INFORMATION child;
     void* block = NULL;
     BOOL created = FALSE;
@@ -222,9 +206,6 @@ BOOL StartLastProgram(wchar_t* commandLine) {
     destroy = (DestroyEnvironmentBlockFn)(void (*)(void))GetProcAddress(userEnv,
                                                                         "DestroyEnvironmentBlock");
     if (create != NULL && destroy != NULL && create(&block, token, TRUE)) {
-        ZeroMemory(&startup, sizeof startup);
-        startup.cb = sizeof startup;
-        startup.lpDesktop = desktop;
         created = CreateProcessAsUserW(
             token, NULL, commandLine, NULL, NULL, FALSE,
             CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE, block, L"..\\",

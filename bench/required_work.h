@@ -6,20 +6,17 @@
 
 #include <windows.h>
 
-/* Before the copy: the log with its first three lines, the eight existence
- * checks, the build mutex and the removal of the old copy. */
-void BeginLauncherWork(const wchar_t* copy);
-/* The copy's bare file name: the launcher names its loader relative to the
- * working directory, which costs the shell a search of its own. */
-const wchar_t* NameForShell(const wchar_t* copy);
+/* Before the copy: the log and its first lines, the existence checks, the build
+ * mutex, the removal of the old copy. Returns the copy's bare name for the
+ * shell, which then searches for it as it does for the launcher's loader. */
+const wchar_t* BeginLauncherWork(const wchar_t* copy);
 /* After the shell has started the copy: the mutex released, the last line. */
 void EndLauncherWork(void);
 /* The loader's steps before the client: the log and its lines, the checks, the
  * loader mutex, the update check, the client search and probe. */
 void BeginLoaderWork(void);
-/* The last program started as the loader starts the client: the Safer attempt, the
- * restricted token with the user's defaults and the medium label, the user's
- * environment block from userenv.dll, CreateProcessAsUserW. */
+/* The last program started as the loader starts the client: the Safer attempt,
+ * the restricted token, the user's environment block, CreateProcessAsUserW. */
 BOOL StartLastProgram(wchar_t* commandLine);
 
 #endif

@@ -12,8 +12,7 @@ cd "$(dirname "$0")/.."
 scripts/ensure-packages.sh demo
 source scripts/common.sh
 
-configure_and_build QuorlLaunch launch_floor launch_floor_required floor_end launch_floor_static \
-    launch_bench
+configure_and_build QuorlLaunch launch_floor launch_floor_required floor_end launch_bench
 
 sample="$root/$build/bench-sample"
 app="$sample/app"
@@ -24,12 +23,11 @@ lay_out_installation "$sample"
 # wineserver, and slow them for reasons that are not the launcher's.
 cp "$build/bin/floor_end.exe" "$sample/Quorl.exe"
 # The floors beside it, their last process one level up as the client is.
-mkdir -p "$sample/floor/logs" "$sample/floor-required/logs" "$sample/floor-static" "$app/logs"
+mkdir -p "$sample/floor/logs" "$sample/floor-required/logs" "$app/logs"
 cp "$build/bin/launch_floor.exe" "$sample/floor/"
 # The required floor checks the same files as the launcher does.
 cp "$build/bin/launch_floor_required.exe" "$app"/*.dll "$app/Quorl.exe" "$sample/floor-required/"
 cp "$build/bin/floor_end.exe" "$sample/"
-cp "$build/bin/launch_floor_static.exe" "$sample/floor-static/"
 
 # The same display handling as the tests: a message box would need one.
 start_display
@@ -37,5 +35,4 @@ start_display
 # wine-run.sh keeps one wineserver running for the whole run of the driver.
 "$root/cmake/wine-run.sh" "$root/$build/wineprefix" "$root/$build/bin/launch_bench.exe" \
     "$sample/floor/launch_floor.exe" "$sample/floor-required/launch_floor_required.exe" \
-    "$sample/floor-static/launch_floor_static.exe" \
     "$app/QuorlLaunch.exe" "${QUORL_BENCH_RUNS:-30}"
