@@ -1,5 +1,5 @@
 /* The launcher's required work in plain C, with nothing that could be cut:
- * one wide call per step, no C++ runtime, no strings built. */
+ * one call per step, no C++ runtime, no strings built. */
 #include "required_work.h"
 
 #include <stdio.h>
@@ -11,7 +11,6 @@
 #include "launcher/required_file_names.h"
 
 static const wchar_t kLog[] = L"logs\\floor.log";
-static const wchar_t* const kRequiredFiles[] = {QUORL_REQUIRED_FILE_NAMES(L"")};
 
 /* The copy's log, like the loader's, stays open until its process ends. */
 static HANDLE g_log = INVALID_HANDLE_VALUE;
@@ -63,8 +62,8 @@ static void StartUp(void) {
                         FILE_ATTRIBUTE_NORMAL, NULL);
     WideCharToMultiByte(CP_ACP, 0, directory, -1, directoryLine, sizeof directoryLine, NULL, NULL);
     LogLine(directoryLine);
-    for (i = 0; i < sizeof kRequiredFiles / sizeof kRequiredFiles[0]; ++i) {
-        GetFileAttributesExW(kRequiredFiles[i], GetFileExInfoStandard, &data);
+    for (i = 0; i < sizeof kRequiredFileNames / sizeof kRequiredFileNames[0]; ++i) {
+        GetFileAttributesExA(kRequiredFileNames[i], GetFileExInfoStandard, &data);
     }
 }
 
