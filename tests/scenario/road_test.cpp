@@ -108,9 +108,7 @@ TEST(LauncherRoad, StartsNoLoaderWhileAnEarlierOneStillRunsFromTheCopy) {
     EXPECT_EQ(test::ReadFileBytes(install.LauncherPath()),
               test::ReadFileBytes(install.App(L"QuorlLoader.exe")));
     // The loader logs that it waits before the shell has started the installer.
-    for (int i = 0; i < 1500 && !test::FileExists(install.InstallerRecordPath()); ++i) {
-        ::Sleep(20);
-    }
+    test::WaitUntil([&] { return test::FileExists(install.InstallerRecordPath()); }, 30000);
     test::WaitForProcessesNamed(L"setup.exe", 0);
     ASSERT_TRUE(install.WaitForLoader());
     // Two launchers and the earlier loader: no second loader ran from the file.
@@ -255,8 +253,7 @@ std::wstring LoaderCommandLine(const std::wstring& launcherArguments) {
     const std::vector<DWORD> loaders = test::ProcessIdsNamed(L"QuorlLoader.exe");
     const std::wstring commandLine = loaders.size() == 1 ? test::CommandLineOf(loaders[0]) : L"";
     test::CBoxWatcher watcher(kErrorCaptionW, install.InRoot(L"box.txt"));
-    std::string caption, text;
-    EXPECT_TRUE(watcher.Closed(caption, text));
+    EXPECT_TRUE(watcher.Closed().closed);
     EXPECT_TRUE(install.WaitForLoader());
     return commandLine;
 }
@@ -380,8 +377,7 @@ TEST_F(UpdateRoad, InstallerThatCannotStartStaysPending) {
     EXPECT_EQ(LoaderLines(m_install, {"found setup.exe OK, update and waiting...",
                                       "start setup.exe failed, keep it pending"}),
               RunLoader());
-    std::string caption, text;
-    EXPECT_TRUE(watcher.Closed(caption, text));
+    EXPECT_TRUE(watcher.Closed().closed);
     EXPECT_EQ("not a program", test::ReadFileBytes(m_install.InstallerPath()));
     EXPECT_FALSE(test::FileExists(m_install.App(L"setup.exe.bak")));
 }
@@ -441,10 +437,9 @@ TEST(SignedLauncherUpdateRun, NobodyCanRenameTheInstallerWhileItRuns) {
     test::CInstallation install(L"app", test::kSignedLauncher);
     install.AddPendingInstaller(L"signed\\setup-same.exe");
     test::CChildProcess loader(install.LauncherCommandLine(kLoaderArguments), install.AppDir());
-    for (int i = 0; i < 400 && !test::FileExists(install.InstallerRecordPath()); ++i) {
-        ::Sleep(50);
-    }
-    ASSERT_TRUE(test::FileExists(install.InstallerRecordPath())) << "the installer never ran";
+    ASSERT_TRUE(
+        test::WaitUntil([&] { return test::FileExists(install.InstallerRecordPath()); }, 20000))
+        << "the installer never ran";
 
     EXPECT_FALSE(::MoveFileW(install.InstallerPath().c_str(),
                              install.InRoot(L"update\\swapped.exe").c_str()));
@@ -461,12 +456,12 @@ protected:
     void ExpectClientMissingBox() {
         test::CBoxWatcher watcher(kErrorCaptionW, m_install.InRoot(L"box.txt"));
         const test::ProcessResult result = m_install.RunLauncher(kLoaderArguments);
-        std::string caption, text;
-        ASSERT_TRUE(watcher.Closed(caption, text)) << "no box appeared";
+        const test::Box box = watcher.Closed();
+        ASSERT_TRUE(box.closed) << "no box appeared";
         ASSERT_TRUE(result.finished);
         EXPECT_EQ(0u, result.exitCode);
-        EXPECT_EQ(kErrorCaption, caption);
-        EXPECT_EQ(kClientMissingText, text);
+        EXPECT_EQ(kErrorCaption, box.caption);
+        EXPECT_EQ(kClientMissingText, box.text);
         EXPECT_EQ((Lines{m_install.DirectoryLine(), "start Quorl Loader...", kNoUpdate[0],
                          "Quorl.exe not found!!!", "exit Quorl Loader"}),
                   m_install.LogMessages());
@@ -513,13 +508,13 @@ protected:
     void ExpectRequiredFilesBox(const Lines& missingLines) {
         test::CBoxWatcher watcher(kErrorCaptionW, m_install.InRoot(L"box.txt"));
         const test::ProcessResult result = m_install.RunLauncher(L"");
-        std::string caption, text;
-        ASSERT_TRUE(watcher.Closed(caption, text)) << "no box appeared";
+        const test::Box box = watcher.Closed();
+        ASSERT_TRUE(box.closed) << "no box appeared";
         // The launcher ends right after one box: a second would keep it waiting.
         ASSERT_TRUE(result.finished);
         EXPECT_EQ(1u, result.exitCode);
-        EXPECT_EQ(kErrorCaption, caption);
-        EXPECT_EQ(kRequiredFilesText, text);
+        EXPECT_EQ(kErrorCaption, box.caption);
+        EXPECT_EQ(kRequiredFilesText, box.text);
         EXPECT_EQ(Concat({m_install.DirectoryLine()}, missingLines), m_install.LogMessages());
         EXPECT_FALSE(test::FileExists(m_install.App(L"QuorlLoader.exe")));
     }
