@@ -73,6 +73,8 @@ struct StartCase {
     std::vector<std::wstring> loaderArguments;  // none: these run the loader
     DWORD delayMs = 0;
     const wchar_t* commandLineEnd = L"";  // of the loader's
+    // Printed as its name, in the name CTest gives the test and in failures.
+    friend void PrintTo(const StartCase& row, std::ostream* out) { *out << row.name; }
 };
 
 class StartByArguments : public ::testing::TestWithParam<StartCase> {};
@@ -131,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"Three", L"7 0 loader", {}}, StartCase{"ThreeOfAnyText", L"x 0 y", {}},
         StartCase{"Five", L"7 0 loader x y", {}}, StartCase{"Delay", L"1 1500 loader", {}, 1500},
         StartCase{"NegativeDelay", L"1 -1 loader", {}}),
-    test::RowName());
+    ::testing::PrintToStringParamName());
 
 TEST(LauncherRoad, UnderAnotherNameStartsNoLoaderFromTheEmptyCopy) {
     test::CInstallation install;
@@ -184,6 +186,7 @@ struct HoldCase {
     DWORD holdMs;
     Lines updateLines;  // the loader's
     bool started;       // the loader by the launcher, the client by the loader
+    friend void PrintTo(const HoldCase& row, std::ostream* out) { *out << row.name; }
 };
 
 class HeldFile : public ::testing::TestWithParam<HoldCase> {};
@@ -238,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HoldCase{"InstallerLong", kInstaller, L"none", 20000, kPending, true},
                       HoldCase{"RanInstaller", kInstaller, L"read", 3000, kArchivedLines, true},
                       HoldCase{"RanInstallerLong", kInstaller, L"read", 20000, kLeft, true}),
-    test::RowName());
+    ::testing::PrintToStringParamName());
 
 // A loader that finds another one working ends with one line and touches nothing.
 TEST(LoaderRoad, SecondLoaderEndsWhileTheFirstHoldsTheLoaderMutexOrDeniesItToUs) {
@@ -266,6 +269,7 @@ struct UpdateCase {
     const wchar_t* installer;  // likewise
     Before before;
     Lines updateLines;
+    friend void PrintTo(const UpdateCase& row, std::ostream* out) { *out << row.name; }
 };
 
 class UpdateRoad : public ::testing::TestWithParam<UpdateCase> {};
@@ -364,7 +368,7 @@ INSTANTIATE_TEST_SUITE_P(
                    kRefused},
         UpdateCase{"SignedByteChangedAfterSigning", kSigned, L"signed\\setup-changed.exe",
                    Before::kNothing, kRefused}),
-    test::RowName());
+    ::testing::PrintToStringParamName());
 
 // Otherwise another program could swap the file between the check and the run.
 TEST(SignedLauncherUpdateRun, NobodyCanRenameTheInstallerWhileItRuns) {

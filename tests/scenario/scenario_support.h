@@ -1,7 +1,5 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <map>
 #include <string>
 #include <vector>
@@ -23,14 +21,6 @@ inline constexpr const wchar_t* kRequiredFiles[] = {QUORL_REQUIRED_FILE_NAMES(L"
 
 // Three arguments: the loader at once, in the process the test started.
 constexpr wchar_t kLoaderArguments[] = L"1 0 loader";
-
-// Names the tests of a parameterized suite after the `name` of their rows.
-struct RowName {
-    template <typename Row>
-    std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
-        return info.param.name;
-    }
-};
 
 // How often a message occurs.
 size_t CountOf(const std::vector<std::string>& messages, const std::string& message);
