@@ -118,7 +118,7 @@ TEST_P(StartByArguments, RunTheLauncherOrTheLoader) {
               commandLine.substr(commandLine.size() - std::min(end.size(), commandLine.size())));
 }
 
-// By default, the eleven characters of the parameters as they always were.
+// Without arguments the loader gets the eleven characters of parameters it always got.
 INSTANTIATE_TEST_SUITE_P(
     Arguments, StartByArguments,
     ::testing::Values(

@@ -80,17 +80,9 @@ std::map<std::string, std::string> CInstallation::ClientRecord(DWORD timeoutMs) 
     return ReadRecord(path);
 }
 
-size_t CInstallation::ClientRuns() const {
-    return ReadFileBytes(InRoot(L"client-record.txt.runs")).size();
-}
-
 void CInstallation::RenameLauncher(const std::wstring& name) {
     ::MoveFileW(LauncherPath().c_str(), App(name).c_str());
     m_launcherName = name;
-}
-
-bool CInstallation::WaitForLogMessage(const std::string& message, DWORD timeoutMs) const {
-    return WaitUntil([&] { return CountOf(LogMessages(), message) != 0; }, timeoutMs);
 }
 
 void CInstallation::AddPendingInstaller(const std::wstring& installer) {
@@ -106,10 +98,6 @@ ProcessResult CInstallation::RunLauncher(const std::wstring& arguments, const st
                                          DWORD timeoutMs) const {
     return RunProcessThatPrintsFirst(LauncherCommandLine(arguments),
                                      workDir.empty() ? m_appDir : workDir, timeoutMs);
-}
-
-bool CInstallation::WaitForLoader(DWORD timeoutMs) const {
-    return WaitForProcessesNamed(L"QuorlLoader.exe", timeoutMs);
 }
 
 CBoxWatcher::CBoxWatcher(const std::wstring& caption, const std::wstring& recordPath)

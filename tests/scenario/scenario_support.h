@@ -53,7 +53,9 @@ public:
     std::string LogText() const { return ReadFileBytes(LogPath()); }
     std::vector<std::string> LogMessages() const { return Messages(LogText()); }
     // Waits until the log holds the message; false if it did not within the limit.
-    bool WaitForLogMessage(const std::string& message, DWORD timeoutMs = 30000) const;
+    bool WaitForLogMessage(const std::string& message, DWORD timeoutMs = 30000) const {
+        return WaitUntil([&] { return CountOf(LogMessages(), message) != 0; }, timeoutMs);
+    }
     std::string DirectoryLine() const { return ToUtf8(m_appDir); }
     std::string LoaderCopy() const { return ReadFileBytes(App(L"QuorlLoader.exe")); }
     // True when the loader copy is byte for byte the launcher.
@@ -62,7 +64,7 @@ public:
     // The fake client's record once it has run; empty when it has not within the limit.
     std::map<std::string, std::string> ClientRecord(DWORD timeoutMs = 10000) const;
     // How often a fake client in root has run.
-    size_t ClientRuns() const;
+    size_t ClientRuns() const { return ReadFileBytes(InRoot(L"client-record.txt.runs")).size(); }
 
     // An installer as root\update\setup.exe, the fake one unless named.
     void AddPendingInstaller(const std::wstring& installer = L"fake_setup.exe");
@@ -78,7 +80,9 @@ public:
 
     // Waits for the loader that a launcher started to end; false if it had not
     // ended within the limit (it is then killed).
-    bool WaitForLoader(DWORD timeoutMs = 30000) const;
+    bool WaitForLoader(DWORD timeoutMs = 30000) const {
+        return WaitForProcessesNamed(L"QuorlLoader.exe", timeoutMs);
+    }
 
 private:
     CTempDir m_root;
