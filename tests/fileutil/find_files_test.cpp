@@ -14,61 +14,49 @@ using List = std::vector<std::wstring>;
 const wchar_t kPattern[] = L"*quorl*.exe";
 
 // root: a_quorl.exe, b.txt, sub_quorl.exe\{inner_quorl.exe, other.txt},
-// plain\deep_quorl.exe
-class FindFilesTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        test::WriteFileBytes(m_root / L"a_quorl.exe", "");
-        test::WriteFileBytes(m_root / L"b.txt", "");
-        test::MakeDirectory(m_root / L"sub_quorl.exe");
-        test::WriteFileBytes(m_root / L"sub_quorl.exe\\inner_quorl.exe", "");
-        test::WriteFileBytes(m_root / L"sub_quorl.exe\\other.txt", "");
-        test::MakeDirectory(m_root / L"plain");
-        test::WriteFileBytes(m_root / L"plain\\deep_quorl.exe", "");
+// plain\deep_quorl.exe. Matches come behind what the list held, "kept"; their
+// order is the file system's.
+TEST(FindFiles, ListsMatchingFilesToTheDepthGiven) {
+    test::CTempDir root;
+    for (const wchar_t* file : {L"a_quorl.exe", L"b.txt", L"sub_quorl.exe\\inner_quorl.exe",
+                                L"sub_quorl.exe\\other.txt", L"plain\\deep_quorl.exe"}) {
+        test::MakeDirectory((root / file).substr(0, (root / file).find_last_of(L'\\')));
+        test::WriteFileBytes(root / file, "");
     }
-
-    // Enumeration order is the file system's; compare as sets.
-    List Find(const std::wstring& pattern, int depth) {
-        List found;
-        FindFiles(m_dir, found, pattern, depth);
-        std::sort(found.begin(), found.end());
-        return found;
+    const std::wstring dir = root / L"";
+    const struct {
+        const char* name;
+        std::wstring directory;
+        const wchar_t* pattern;
+        int depth;
+        List found;  // without the directory
+    } rows[] = {
+        {"depth 0", dir, kPattern, 0, {}},
+        {"no match", dir, L"*.none", 1, {}},
+        {"missing directory", dir + L"missing\\", L"*", 1, {}},
+        {"no subdirectory at depth 1", dir, kPattern, 1, {L"a_quorl.exe"}},
+        {"lone asterisk: plain files only", dir, L"*", 1, {L"a_quorl.exe", L"b.txt"}},
+        {"depth 2: into matching subdirectories only",
+         dir,
+         kPattern,
+         2,
+         {L"a_quorl.exe", L"sub_quorl.exe\\inner_quorl.exe"}},
+        // The directory is joined to the name as given.
+        {"\"..\" without a separator", L"..", kPattern, 1, {}},
+        {"\"..\\\"", L"..\\", kPattern, 1, {L"a_quorl.exe"}},
+    };
+    const test::CCurrentDirScope cwd(root / L"plain");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        List list{L"kept"};
+        FindFiles(row.directory, list, row.pattern, row.depth);
+        std::sort(list.begin() + 1, list.end());
+        List expected{L"kept"};
+        for (const std::wstring& name : row.found) {
+            expected.push_back(row.directory + name);
+        }
+        EXPECT_EQ(expected, list);
     }
-
-    test::CTempDir m_root;
-    const std::wstring m_dir = m_root.Path() + L"\\";
-};
-
-TEST_F(FindFilesTest, NothingToListLeavesTheListUnchanged) {
-    List list{L"kept"};
-    FindFiles(m_dir, list, kPattern, 0);
-    FindFiles(m_dir, list, L"*.none", 1);
-    FindFiles(m_dir + L"missing\\", list, L"*", 1);
-    EXPECT_EQ(List{L"kept"}, list);
-}
-
-TEST_F(FindFilesTest, AppendsMatchingFilesBehindExistingEntriesButNoSubdirectory) {
-    List list{L"kept"};
-    FindFiles(m_dir, list, kPattern, 1);
-    EXPECT_EQ((List{L"kept", m_dir + L"a_quorl.exe"}), list);
-}
-
-TEST_F(FindFilesTest, LoneAsteriskListsPlainFilesOnly) {
-    EXPECT_EQ((List{m_dir + L"a_quorl.exe", m_dir + L"b.txt"}), Find(L"*", 1));
-}
-
-TEST_F(FindFilesTest, DepthTwoDescendsIntoMatchingSubdirectoriesOnly) {
-    EXPECT_EQ((List{m_dir + L"a_quorl.exe", m_dir + L"sub_quorl.exe\\inner_quorl.exe"}),
-              Find(kPattern, 2));
-}
-
-TEST_F(FindFilesTest, DirectoryIsJoinedToTheNameAsGiven) {
-    test::CCurrentDirScope cwd(m_root / L"plain");
-    List list;
-    FindFiles(L"..", list, kPattern, 1);
-    EXPECT_TRUE(list.empty()) << "no separator is added after \"..\"";
-    FindFiles(L"..\\", list, kPattern, 1);
-    EXPECT_EQ(List{L"..\\a_quorl.exe"}, list);
 }
 
 }  // namespace

@@ -1,81 +1,77 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include "fileutil/path_util.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-class PathUtilTest : public ::testing::Test {
-protected:
-    test::CTempDir m_dir;
-    test::CCurrentDirScope m_cwd{m_dir.Path()};
+// The directories below `root`, relative to it.
+std::set<std::wstring> DirectoriesBelow(const std::wstring& root) {
+    std::set<std::wstring> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        if (entry.is_directory()) {
+            found.insert(entry.path().lexically_relative(root).wstring());
+        }
+    }
+    return found;
+}
+
+struct DirectoryCase {
+    const char* name;
+    const char* path;  // relative, and then below the working directory with its drive
+    bool created;
+    std::set<std::wstring> directories;  // all there are afterwards
 };
 
-TEST_F(PathUtilTest, CreateDirectoryPathCreatesOnceAndThenFindsIt) {
-    EXPECT_TRUE(CreateDirectoryPath("logs"));
-    EXPECT_TRUE(test::DirectoryExists(m_dir / L"logs"));
-    EXPECT_TRUE(CreateDirectoryPath("logs"));
+// In a directory that holds the file "plain" alone.
+TEST(CreateDirectoryPath, CreatesEveryMissingElementOnceAndStopsAtAFile) {
+    for (const DirectoryCase& row : {
+             DirectoryCase{"new", "logs", true, {L"logs"}},
+             DirectoryCase{"mixed separators", "a/b\\c/", true, {L"a", L"a\\b", L"a\\b\\c"}},
+             DirectoryCase{"trailing separator", "p\\q\\", true, {L"p", L"p\\q"}},
+             DirectoryCase{"element that is a file", "plain\\below\\deeper", false, {}},
+             DirectoryCase{"empty", "", true, {}},
+         }) {
+        for (const bool absolute : {false, true}) {
+            SCOPED_TRACE(std::string(row.name) + (absolute ? ", absolute" : ""));
+            test::CTempDir dir;
+            const test::CCurrentDirScope cwd(dir.Path());
+            test::WriteFileBytes(dir / L"plain", "x");
+            const std::string path = (absolute ? test::ToUtf8(dir / L"") : "") + row.path;
+            EXPECT_EQ(row.created, CreateDirectoryPath(path));
+            // The second time it finds what the first made.
+            EXPECT_EQ(row.created, CreateDirectoryPath(path));
+            EXPECT_EQ(row.directories, DirectoriesBelow(dir.Path()));
+            EXPECT_EQ("x", test::ReadFileBytes(dir / L"plain"));
+        }
+    }
 }
 
-TEST_F(PathUtilTest, CreateDirectoryPathAcceptsMixedSeparators) {
-    EXPECT_TRUE(CreateDirectoryPath("a/b\\c/"));
-    EXPECT_TRUE(test::DirectoryExists(m_dir / L"a\\b\\c"));
-}
-
-TEST_F(PathUtilTest, CreateDirectoryPathStopsAtAnElementThatIsAFile) {
-    test::WriteFileBytes(m_dir / L"plain", "x");
-    EXPECT_FALSE(CreateDirectoryPath("plain\\below\\deeper"));
-    EXPECT_FALSE(test::DirectoryExists(m_dir / L"plain\\below"));
-    EXPECT_EQ("x", test::ReadFileBytes(m_dir / L"plain"));
-}
-
-TEST_F(PathUtilTest, CreateDirectoryPathOnEmptyPathCreatesNothing) {
-    EXPECT_TRUE(CreateDirectoryPath(""));
-    EXPECT_TRUE(std::filesystem::is_empty(m_dir.Path()));
-}
-
-TEST_F(PathUtilTest, CreateDirectoryPathTakesAbsolutePathsWithDrive) {
-    const std::string absolute = test::ToUtf8(m_dir / L"x\\y");
-    EXPECT_TRUE(CreateDirectoryPath(absolute));
-    EXPECT_TRUE(test::DirectoryExists(m_dir / L"x\\y"));
-}
-
-TEST_F(PathUtilTest, CreateDirectoryPathTakesATrailingSeparator) {
-    EXPECT_TRUE(CreateDirectoryPath("p\\q\\"));
-    EXPECT_TRUE(test::DirectoryExists(m_dir / L"p\\q"));
-}
-
-TEST_F(PathUtilTest, PathExistsForFilesAndDirectoriesOnly) {
-    test::WriteFileBytes(m_dir / L"file.txt", "");
-    test::MakeDirectory(m_dir / L"folder");
+TEST(PathExists, ForFilesAndDirectoriesOnly) {
+    test::CTempDir dir;
+    const test::CCurrentDirScope cwd(dir.Path());
+    test::WriteFileBytes(dir / L"file.txt", "");
+    test::MakeDirectory(dir / L"folder");
     EXPECT_TRUE(PathExists("file.txt"));
     EXPECT_TRUE(PathExists("folder"));
     EXPECT_FALSE(PathExists("missing"));
     EXPECT_FALSE(PathExists(""));
 }
 
-TEST(ReplaceAllTest, ReplacesEveryOccurrenceInOnePass) {
-    std::string text = "a/b/c";
-    ReplaceAll(text, "/", "\\");
-    EXPECT_EQ("a\\b\\c", text);
-
-    std::string growing = "aa";
-    ReplaceAll(growing, "a", "aa");
-    EXPECT_EQ("aaaa", growing);
-}
-
-TEST(ReplaceAllTest, EmptyTextToFindLeavesTheTextUnchanged) {
-    std::string text = "abc";
-    ReplaceAll(text, "", "x");
-    EXPECT_EQ("abc", text);
-}
-
-TEST(NormalizePathSeparatorsTest, LeavesTheArgumentAlone) {
-    const std::string original = "a/b";
-    EXPECT_EQ("a\\b", NormalizePathSeparators(original));
-    EXPECT_EQ("a/b", original);
+// The inserted text is never searched again; an empty text to find changes nothing.
+TEST(ReplaceAll, ReplacesEveryOccurrenceInOnePass) {
+    const struct {
+        std::string text, from, to, replaced;
+    } rows[] = {
+        {"a/b/c", "/", "\\", "a\\b\\c"}, {"aa", "a", "aa", "aaaa"}, {"abc", "", "x", "abc"}};
+    for (const auto& row : rows) {
+        std::string text = row.text;
+        ReplaceAll(text, row.from, row.to);
+        EXPECT_EQ(row.replaced, text) << row.text << " " << row.from << " -> " << row.to;
+    }
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -9,26 +8,23 @@
 
 namespace {
 
-const std::regex kStamp(R"(\[\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2}\]:)");
-constexpr size_t kStampLength = 22;
+using Lines = std::vector<std::string>;
+using test::kStampLength;
+
+std::wstring WriterCommandLine(const std::wstring& arguments) {
+    return test::QuoteArgument(test::ProgramPath(L"log_writer.exe")) + L" " + arguments;
+}
 
 class SimpleLoggerTest : public ::testing::Test {
 protected:
     void SetUp() override { test::MakeDirectory(m_dir / L"logs"); }
 
     test::ProcessResult RunWriter(const std::wstring& arguments) {
-        return test::RunProcess(
-            test::QuoteArgument(test::ProgramPath(L"log_writer.exe")) + L" " + arguments,
-            m_dir.Path());
+        return test::RunProcess(WriterCommandLine(arguments), m_dir.Path());
     }
 
     std::wstring LogPath() const { return m_dir / L"logs\\SimpleLogger.log"; }
     std::string LogText() const { return test::ReadFileBytes(LogPath()); }
-
-    static bool HasStamp(const std::string& line) {
-        return line.size() >= kStampLength &&
-               std::regex_match(line.substr(0, kStampLength), kStamp);
-    }
 
     test::CTempDir m_dir;
 };
@@ -39,12 +35,7 @@ TEST_F(SimpleLoggerTest, WritesStampedCrLfLinesToFileAndStandardOutput) {
     EXPECT_EQ(0u, result.exitCode);
 
     const std::string text = LogText();
-    const std::vector<std::string> lines = test::SplitCrLfLines(text);
-    ASSERT_EQ(3u, lines.size());
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(HasStamp(lines[i])) << lines[i];
-        EXPECT_EQ("step " + std::to_string(i + 1), lines[i].substr(kStampLength));
-    }
+    ASSERT_EQ((Lines{"step 1", "step 2", "step 3"}), test::Messages(text));
     EXPECT_EQ("\r\n", text.substr(text.size() - 2));
     EXPECT_EQ(text, result.output);
 }
@@ -54,62 +45,49 @@ TEST_F(SimpleLoggerTest, MessageBytesReachTheFileUnchangedExceptLineEnds) {
     ASSERT_TRUE(RunWriter(L"hex 610a62d6d0cec4e9").finished);
     const std::string text = LogText();
     ASSERT_EQ(kStampLength + 11, text.size());
-    EXPECT_TRUE(HasStamp(text));
+    EXPECT_TRUE(test::HasStamp(text));
     EXPECT_EQ("a\r\nb\xd6\xd0\xce\xc4\xe9\r\n", text.substr(kStampLength));
 }
 
 TEST_F(SimpleLoggerTest, EmptyAndNullMessagesGiveTheStampAlone) {
     ASSERT_TRUE(RunWriter(L"hex \"\"").finished);
     ASSERT_TRUE(RunWriter(L"null").finished);
-    const std::vector<std::string> lines = test::SplitCrLfLines(LogText());
-    ASSERT_EQ(2u, lines.size());
-    for (const std::string& line : lines) {
-        EXPECT_EQ(kStampLength, line.size());
-        EXPECT_TRUE(HasStamp(line));
-    }
+    EXPECT_EQ((Lines{"", ""}), test::Messages(LogText()));
 }
 
 TEST_F(SimpleLoggerTest, AppendsAcrossProcesses) {
     ASSERT_TRUE(RunWriter(L"lines first 1").finished);
     ASSERT_TRUE(RunWriter(L"lines second 1").finished);
-    const std::vector<std::string> lines = test::SplitCrLfLines(LogText());
-    ASSERT_EQ(2u, lines.size());
-    EXPECT_EQ("first 1", lines[0].substr(kStampLength));
-    EXPECT_EQ("second 1", lines[1].substr(kStampLength));
+    EXPECT_EQ((Lines{"first 1", "second 1"}), test::Messages(LogText()));
 }
 
-TEST_F(SimpleLoggerTest, LogOfExactlyOneMebibyteIsKept) {
-    const std::string old(1048576, 'x');
-    test::WriteFileBytes(LogPath(), old);
-    ASSERT_TRUE(RunWriter(L"lines new 1").finished);
-    const std::string text = LogText();
-    ASSERT_GT(text.size(), old.size());
-    EXPECT_EQ(old, text.substr(0, old.size()));
-    EXPECT_EQ("new 1\r\n", text.substr(old.size() + kStampLength));
-}
-
-TEST_F(SimpleLoggerTest, LogLargerThanOneMebibyteIsDiscardedAtTheNextStart) {
-    test::WriteFileBytes(LogPath(), std::string(1048577, 'x'));
-    ASSERT_TRUE(RunWriter(L"lines new 1").finished);
-    const std::vector<std::string> lines = test::SplitCrLfLines(LogText());
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ("new 1", lines[0].substr(kStampLength));
+TEST_F(SimpleLoggerTest, LogOfOneMebibyteIsKeptALargerOneDiscardedAtTheNextStart) {
+    for (const size_t size : {1048576u, 1048577u}) {
+        SCOPED_TRACE(size);
+        const std::string old(size, 'x');
+        const std::string kept = size == 1048576u ? old : "";
+        test::WriteFileBytes(LogPath(), old);
+        ASSERT_TRUE(RunWriter(L"lines new 1").finished);
+        const std::string text = LogText();
+        ASSERT_GT(text.size(), kept.size());
+        EXPECT_EQ(kept, text.substr(0, kept.size()));
+        EXPECT_EQ(Lines{"new 1"}, test::Messages(text.substr(kept.size())));
+    }
 }
 
 TEST_F(SimpleLoggerTest, LogThatGrowsPastTheLimitIsNotDeletedFromUnderAWriter) {
     test::WriteFileBytes(LogPath(), std::string(1048570, 'x'));
-    test::CChildProcess writer(
-        test::QuoteArgument(test::ProgramPath(L"log_writer.exe")) + L" lines long 20000",
-        m_dir.Path());
+    test::CChildProcess writer(WriterCommandLine(L"lines long 20000"), m_dir.Path());
     ASSERT_TRUE(writer.Started());
-    while (test::ReadFileBytes(LogPath()).size() <= 1048576) {
-        ASSERT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(writer.Handle(), 0));
-        ::Sleep(1);
-    }
+    const auto writing = [&writer] {
+        return ::WaitForSingleObject(writer.Handle(), 0) == static_cast<DWORD>(WAIT_TIMEOUT);
+    };
+    test::WaitUntil([&] { return !writing() || test::ReadFileBytes(LogPath()).size() > 1048576; },
+                    60000, 1);
     // A second process now finds the log oversized while the first still writes.
+    ASSERT_TRUE(writing()) << "the first writer ended before the log passed the limit";
     ASSERT_TRUE(RunWriter(L"lines late 1").finished);
-    ASSERT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(writer.Handle(), 0))
-        << "the first writer ended too soon for the test to mean anything";
+    ASSERT_TRUE(writing()) << "the first writer ended too soon for the test to mean anything";
     ASSERT_TRUE(writer.Wait(60000).finished);
 
     const std::string text = LogText();
@@ -123,14 +101,12 @@ TEST_F(SimpleLoggerTest, LogThatGrowsPastTheLimitIsNotDeletedFromUnderAWriter) {
 
 TEST_F(SimpleLoggerTest, WithoutLogsDirectoryLinesGoToStandardOutputOnly) {
     test::CTempDir bare;
-    const test::ProcessResult result = test::RunProcess(
-        test::QuoteArgument(test::ProgramPath(L"log_writer.exe")) + L" lines alone 2", bare.Path());
+    const test::ProcessResult result =
+        test::RunProcess(WriterCommandLine(L"lines alone 2"), bare.Path());
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(0u, result.exitCode);
     EXPECT_FALSE(test::DirectoryExists(bare / L"logs"));
-    const std::vector<std::string> lines = test::SplitCrLfLines(result.output);
-    ASSERT_EQ(2u, lines.size());
-    EXPECT_EQ("alone 2", lines[1].substr(kStampLength));
+    EXPECT_EQ((Lines{"alone 1", "alone 2"}), test::Messages(result.output));
 }
 
 TEST_F(SimpleLoggerTest, ConcurrentWritersLoseAndTearNoLine) {
@@ -145,9 +121,8 @@ TEST_F(SimpleLoggerTest, ConcurrentWritersLoseAndTearNoLine) {
     std::vector<std::unique_ptr<test::CChildProcess>> writers;
     for (int w = 0; w < kWriters; ++w) {
         writers.push_back(std::make_unique<test::CChildProcess>(
-            test::QuoteArgument(test::ProgramPath(L"log_writer.exe")) + L" lines w" +
-                std::to_wstring(w) + L" " + std::to_wstring(kLinesEach) + L" " +
-                test::QuoteArgument(gate),
+            WriterCommandLine(L"lines w" + std::to_wstring(w) + L" " + std::to_wstring(kLinesEach) +
+                              L" " + test::QuoteArgument(gate)),
             m_dir.Path()));
         ASSERT_TRUE(writers.back()->Started());
     }
@@ -163,7 +138,7 @@ TEST_F(SimpleLoggerTest, ConcurrentWritersLoseAndTearNoLine) {
     const std::vector<std::string> lines = test::SplitCrLfLines(text);
     std::set<std::string> seen;
     for (const std::string& line : lines) {
-        ASSERT_TRUE(HasStamp(line)) << "torn line: " << line;
+        ASSERT_TRUE(test::HasStamp(line)) << "torn line: " << line;
         EXPECT_TRUE(seen.insert(line.substr(kStampLength)).second) << "twice: " << line;
     }
     EXPECT_EQ(static_cast<size_t>(kWriters * kLinesEach), seen.size());

@@ -3,30 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
 
 #include "tests/fixtures/fixture_support.h"
 
 namespace test {
-
-const wchar_t* const kRequiredFiles[8] = {
-    L"Quorl.exe",    L"sqlite3.dll",  L"log4cpp.dll", L"mailcore2.dll",
-    L"libetpan.dll", L"uchardet.dll", L"Tolvane.dll", L"ovank.dll",
-};
-
-bool HasStamp(const std::string& line) {
-    static const std::regex stamp(R"(\[\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2}\]:)");
-    return line.size() >= kStampLength && std::regex_match(line.substr(0, kStampLength), stamp);
-}
-
-std::vector<std::string> Messages(const std::string& logText) {
-    std::vector<std::string> messages;
-    for (const std::string& line : SplitCrLfLines(logText)) {
-        EXPECT_TRUE(HasStamp(line)) << "line without stamp: " << line;
-        messages.push_back(line.size() >= kStampLength ? line.substr(kStampLength) : line);
-    }
-    return messages;
-}
 
 size_t CountOf(const std::vector<std::string>& messages, const std::string& message) {
     return static_cast<size_t>(std::count(messages.begin(), messages.end(), message));
@@ -96,31 +76,13 @@ CInstallation::~CInstallation() {
 
 std::map<std::string, std::string> CInstallation::ClientRecord(DWORD timeoutMs) const {
     const std::wstring path = InRoot(L"client-record.txt");
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    while (!FileExists(path) && ::GetTickCount64() < deadline) {
-        ::Sleep(20);
-    }
+    WaitUntil([&path] { return FileExists(path); }, timeoutMs);
     return ReadRecord(path);
-}
-
-size_t CInstallation::ClientRuns() const {
-    return ReadFileBytes(InRoot(L"client-record.txt.runs")).size();
 }
 
 void CInstallation::RenameLauncher(const std::wstring& name) {
     ::MoveFileW(LauncherPath().c_str(), App(name).c_str());
     m_launcherName = name;
-}
-
-bool CInstallation::WaitForLogMessage(const std::string& message, DWORD timeoutMs) const {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    while (CountOf(LogMessages(), message) == 0) {
-        if (::GetTickCount64() >= deadline) {
-            return false;
-        }
-        ::Sleep(20);
-    }
-    return true;
 }
 
 void CInstallation::AddPendingInstaller(const std::wstring& installer) {
@@ -134,19 +96,8 @@ std::wstring CInstallation::LauncherCommandLine(const std::wstring& arguments) c
 
 ProcessResult CInstallation::RunLauncher(const std::wstring& arguments, const std::wstring& workDir,
                                          DWORD timeoutMs) const {
-    ProcessResult result;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        result = RunProcess(LauncherCommandLine(arguments), workDir.empty() ? m_appDir : workDir,
-                            timeoutMs);
-        if (!result.output.empty() || result.exitCode == 0) {
-            break;
-        }
-    }
-    return result;
-}
-
-bool CInstallation::WaitForLoader(DWORD timeoutMs) const {
-    return WaitForProcessesNamed(L"QuorlLoader.exe", timeoutMs);
+    return RunProcessThatPrintsFirst(LauncherCommandLine(arguments),
+                                     workDir.empty() ? m_appDir : workDir, timeoutMs);
 }
 
 CBoxWatcher::CBoxWatcher(const std::wstring& caption, const std::wstring& recordPath)
@@ -155,14 +106,13 @@ CBoxWatcher::CBoxWatcher(const std::wstring& caption, const std::wstring& record
                     L" " + QuoteArgument(recordPath) + L" 20000",
                 L"") {}
 
-bool CBoxWatcher::Closed(std::string& caption, std::string& text) {
-    if (m_process.Wait(30000).exitCode != 0) {
-        return false;
+Box CBoxWatcher::Closed() {
+    Box box;
+    if (m_process.Wait(30000).exitCode == 0) {
+        std::map<std::string, std::string> record = ReadRecord(m_recordPath);
+        box = {true, record["caption"], record["text"]};
     }
-    const std::map<std::string, std::string> record = ReadRecord(m_recordPath);
-    caption = record.count("caption") ? record.at("caption") : "";
-    text = record.count("text") ? record.at("text") : "";
-    return true;
+    return box;
 }
 
 }  // namespace test

@@ -4,11 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "launcher/required_file_names.h"
 #include "tests/support/test_support.h"
 
 namespace test {
-
-constexpr size_t kStampLength = 22;
 
 // The launcher signed by "Quorl Test Publisher", beside installers signed as
 // their names say (signed\setup-same.exe, ...): made on the host by the
@@ -18,13 +17,10 @@ constexpr char kNoSignedPrograms[] =
     "no signed programs: the CTest fixture sign_programs.sh makes them";
 
 // The files the launcher insists on, in the order it checks them.
-extern const wchar_t* const kRequiredFiles[8];
+inline constexpr const wchar_t* kRequiredFiles[] = {QUORL_REQUIRED_FILE_NAMES(L"")};
 
-// True when the line starts with a "[YYYY.MM.DD HH:MM:SS]:" stamp.
-bool HasStamp(const std::string& line);
-
-// Log lines without their stamps; fails the test on a line without one.
-std::vector<std::string> Messages(const std::string& logText);
+// Three arguments: the loader at once, in the process the test started.
+constexpr wchar_t kLoaderArguments[] = L"1 0 loader";
 
 // How often a message occurs.
 size_t CountOf(const std::vector<std::string>& messages, const std::string& message);
@@ -57,29 +53,36 @@ public:
     std::string LogText() const { return ReadFileBytes(LogPath()); }
     std::vector<std::string> LogMessages() const { return Messages(LogText()); }
     // Waits until the log holds the message; false if it did not within the limit.
-    bool WaitForLogMessage(const std::string& message, DWORD timeoutMs = 30000) const;
+    bool WaitForLogMessage(const std::string& message, DWORD timeoutMs = 30000) const {
+        return WaitUntil([&] { return CountOf(LogMessages(), message) != 0; }, timeoutMs);
+    }
     std::string DirectoryLine() const { return ToUtf8(m_appDir); }
+    std::string LoaderCopy() const { return ReadFileBytes(App(L"QuorlLoader.exe")); }
+    // True when the loader copy is byte for byte the launcher.
+    bool LoaderCopyIsWhole() const { return ReadFileBytes(LauncherPath()) == LoaderCopy(); }
 
     // The fake client's record once it has run; empty when it has not within the limit.
     std::map<std::string, std::string> ClientRecord(DWORD timeoutMs = 10000) const;
     // How often a fake client in root has run.
-    size_t ClientRuns() const;
+    size_t ClientRuns() const { return ReadFileBytes(InRoot(L"client-record.txt.runs")).size(); }
 
     // An installer as root\update\setup.exe, the fake one unless named.
     void AddPendingInstaller(const std::wstring& installer = L"fake_setup.exe");
     std::wstring InstallerPath() const { return InRoot(L"update\\setup.exe"); }
     std::wstring InstallerRecordPath() const { return InRoot(L"update\\setup-record.txt"); }
 
-    // Runs the launcher with the given (already quoted) arguments. A start that
-    // never ran (no output, no log) is tried again: the launcher always writes
-    // its directory line first.
+    // Runs the launcher with the given (already quoted) arguments, in AppDir()
+    // unless told; it always writes its directory line first, so a start that
+    // Wine gave up on is made again (test::RunProcessThatPrintsFirst).
     ProcessResult RunLauncher(const std::wstring& arguments, const std::wstring& workDir = L"",
                               DWORD timeoutMs = 30000) const;
     std::wstring LauncherCommandLine(const std::wstring& arguments) const;
 
     // Waits for the loader that a launcher started to end; false if it had not
     // ended within the limit (it is then killed).
-    bool WaitForLoader(DWORD timeoutMs = 30000) const;
+    bool WaitForLoader(DWORD timeoutMs = 30000) const {
+        return WaitForProcessesNamed(L"QuorlLoader.exe", timeoutMs);
+    }
 
 private:
     CTempDir m_root;
@@ -98,12 +101,18 @@ std::wstring EnvironmentTag();
 std::map<std::string, std::string> ExpectClientRanRestricted(
     const CInstallation& install, const std::wstring& fileName = L"Quorl.exe");
 
+struct Box {
+    bool closed = false;  // false: no box appeared
+    std::string caption;
+    std::string text;
+};
+
 // The message-box watcher, started before the box is due.
 class CBoxWatcher {
 public:
     CBoxWatcher(const std::wstring& caption, const std::wstring& recordPath);
-    // True when a box appeared and was closed; fills caption and text.
-    bool Closed(std::string& caption, std::string& text);
+    // Waits for the watcher, which closes the box it found.
+    Box Closed();
 
 private:
     std::wstring m_recordPath;

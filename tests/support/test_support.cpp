@@ -4,9 +4,13 @@
 #include <tlhelp32.h>
 #include <winternl.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <sstream>
 
 
@@ -14,18 +18,19 @@ namespace test {
 
 namespace {
 
-std::wstring DirectoryOf(const std::wstring& path) {
-    return path.substr(0, path.find_last_of(L'\\'));
+// Unique across the processes of a run, and across runs that reuse a process id.
+std::wstring UniqueName(const wchar_t* what) {
+    static unsigned counter = 0;
+    std::wostringstream name;
+    name << L"quorl-test-" << what << L"-" << ::GetCurrentProcessId() << L"-" << ::GetTickCount()
+         << L"-" << ++counter;
+    return name.str();
 }
 
-std::wstring UniqueTempPath() {
-    static unsigned counter = 0;
+std::wstring UniqueTempPath(const wchar_t* what) {
     wchar_t tempDir[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH, tempDir);
-    std::wostringstream path;
-    path << tempDir << L"quorl-test-" << ::GetCurrentProcessId() << L"-" << ::GetTickCount() << L"-"
-         << ++counter;
-    return path.str();
+    return tempDir + UniqueName(what);
 }
 
 }  // namespace
@@ -33,14 +38,15 @@ std::wstring UniqueTempPath() {
 std::wstring ProgramDir() {
     wchar_t path[MAX_PATH + 1] = {};
     ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return DirectoryOf(path);
+    const std::wstring program = path;
+    return program.substr(0, program.find_last_of(L'\\'));
 }
 
 std::wstring ProgramPath(const std::wstring& fileName) {
     return ProgramDir() + L"\\" + fileName;
 }
 
-CTempDir::CTempDir() : m_path(UniqueTempPath()) {
+CTempDir::CTempDir() : m_path(UniqueTempPath(L"dir")) {
     std::filesystem::create_directories(m_path);
 }
 
@@ -90,17 +96,26 @@ void CopyFileTo(const std::wstring& from, const std::wstring& to) {
 
 std::vector<std::string> SplitCrLfLines(const std::string& text) {
     std::vector<std::string> lines;
-    std::string::size_type start = 0;
-    while (start < text.size()) {
-        const std::string::size_type end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
+    for (std::string::size_type start = 0; start < text.size();) {
+        const std::string::size_type end = std::min(text.find("\r\n", start), text.size());
         lines.push_back(text.substr(start, end - start));
         start = end + 2;
     }
     return lines;
+}
+
+bool HasStamp(const std::string& line) {
+    static const std::regex stamp(R"(\[\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2}\]:)");
+    return line.size() >= kStampLength && std::regex_match(line.substr(0, kStampLength), stamp);
+}
+
+std::vector<std::string> Messages(const std::string& logText) {
+    std::vector<std::string> messages;
+    for (const std::string& line : SplitCrLfLines(logText)) {
+        EXPECT_TRUE(HasStamp(line)) << "line without stamp: " << line;
+        messages.push_back(line.size() >= kStampLength ? line.substr(kStampLength) : line);
+    }
+    return messages;
 }
 
 std::wstring QuoteArgument(const std::wstring& argument) {
@@ -112,24 +127,18 @@ std::wstring QuoteArgument(const std::wstring& argument) {
     for (wchar_t c : argument) {
         if (c == L'\\') {
             ++backslashes;
-        } else if (c == L'"') {
-            quoted.append(backslashes * 2 + 1, L'\\');
-            backslashes = 0;
-        } else {
-            quoted.append(backslashes, L'\\');
-            backslashes = 0;
+            continue;
         }
-        if (c != L'\\') {
-            quoted += c;
-        }
+        // Backslashes are literal unless they precede a double quote.
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
     }
-    quoted.append(backslashes * 2, L'\\');
-    quoted += L'"';
-    return quoted;
+    return quoted.append(backslashes * 2, L'\\') + L'"';
 }
 
 CChildProcess::CChildProcess(const std::wstring& commandLine, const std::wstring& workDir)
-    : m_outputPath(UniqueTempPath() + L".out") {
+    : m_outputPath(UniqueTempPath(L"out")) {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     CScopedKernelHandle output(::CreateFileW(m_outputPath.c_str(), GENERIC_WRITE,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
@@ -137,7 +146,6 @@ CChildProcess::CChildProcess(const std::wstring& commandLine, const std::wstring
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nullptr;
     startup.hStdOutput = output.Get();
     startup.hStdError = output.Get();
     PROCESS_INFORMATION info = {};
@@ -179,19 +187,18 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& wo
     return child.Wait(timeoutMs);
 }
 
-namespace {
-
-std::wstring UniqueEventName(const wchar_t* what) {
-    static int counter = 0;
-    return std::wstring(L"quorl-test-") + what + L"-" + std::to_wstring(::GetCurrentProcessId()) +
-           L"-" + std::to_wstring(++counter);
+ProcessResult RunProcessThatPrintsFirst(const std::wstring& commandLine,
+                                        const std::wstring& workDir, DWORD timeoutMs) {
+    ProcessResult result = RunProcess(commandLine, workDir, timeoutMs);
+    for (int start = 1; start < 3 && result.output.empty() && result.exitCode != 0; ++start) {
+        result = RunProcess(commandLine, workDir, timeoutMs);
+    }
+    return result;
 }
 
-}  // namespace
-
 CHolder::CHolder(const std::wstring& name, const std::wstring& options, DWORD ms)
-    : m_readyName(UniqueEventName(L"ready")),
-      m_quitName(UniqueEventName(L"quit")),
+    : m_readyName(UniqueName(L"ready")),
+      m_quitName(UniqueName(L"quit")),
       m_ready(::CreateEventW(nullptr, TRUE, FALSE, m_readyName.c_str())),
       m_quit(::CreateEventW(nullptr, TRUE, FALSE, m_quitName.c_str())),
       m_child(QuoteArgument(ProgramPath(L"holder.exe")) + L" " + QuoteArgument(name) + L" " +

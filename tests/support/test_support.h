@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/scoped_handle.h"
+#include "tests/support/clock.h"
 #include "tests/support/utf8.h"
 
 namespace test {
@@ -52,6 +53,14 @@ void CopyFileTo(const std::wstring& from, const std::wstring& to);
 
 // Splits text at CR LF; a trailing CR LF gives no empty last element.
 std::vector<std::string> SplitCrLfLines(const std::string& text);
+
+// Every log line starts with a "[YYYY.MM.DD HH:MM:SS]:" stamp.
+constexpr size_t kStampLength = 22;
+bool HasStamp(const std::string& line);
+
+// Log lines, or the same lines as a process wrote them to standard output,
+// without their stamps; fails the test on a line without one.
+std::vector<std::string> Messages(const std::string& logText);
 
 // Appends an argument quoted by the rules that CommandLineToArgvW undoes.
 std::wstring QuoteArgument(const std::wstring& argument);
@@ -101,6 +110,13 @@ private:
 
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workDir,
                          DWORD timeoutMs = 30000);
+
+// RunProcess for a program that writes to standard output before it can fail.
+// Now and then Wine gives up on a start before the program runs: no output and
+// a failing exit code. Such a start, which never ran, is made again, three
+// times in all; any result of a program that ran is returned as it came.
+ProcessResult RunProcessThatPrintsFirst(const std::wstring& commandLine,
+                                        const std::wstring& workDir, DWORD timeoutMs = 30000);
 
 // A fixture's record: "key=value" lines ending in CR LF. Empty when there is none.
 std::map<std::string, std::string> ReadRecord(const std::wstring& path);
