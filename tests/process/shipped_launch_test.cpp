@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "tests/support/clock.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -88,9 +89,7 @@ TEST(ShippedRestrictedLaunch, ChildRunsRestrictedInTheParentDirectoryWithOurEnvi
                                        : RestrictedStart::kSaferLevel,
               road);
     ASSERT_NE(RestrictedStart::kNotStarted, road);
-    for (int i = 0; i < 200 && !test::FileExists(recordPath); ++i) {
-        ::Sleep(50);
-    }
+    test::WaitUntil([&] { return test::FileExists(recordPath); }, 10000);
     const auto record = test::ReadRecord(recordPath);
     ASSERT_FALSE(record.empty()) << "the child wrote no record";
     EXPECT_EQ(test::FromUtf8(record.at("module")), root / L"Quorl.exe");

@@ -7,17 +7,10 @@
 #include <map>
 #include <string>
 
+#include "tests/support/clock.h"
 #include "tests/support/test_support.h"
 
 namespace {
-
-std::uint64_t Now() {
-    FILETIME now = {};
-    ::GetSystemTimeAsFileTime(&now);
-    return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-}
-
-constexpr std::uint64_t kTicksPerMs = 10000;
 
 // RunUpdateSetupAndWait on a thread of its own, so that a box nobody closes
 // cannot hold the test for ever.
@@ -86,10 +79,10 @@ protected:
 TEST_F(UpdateSetupRun, ReturnsOnlyAfterTheInstallerHasEnded) {
     PlaceInstaller();
 
-    const std::uint64_t before = Now();
+    const std::uint64_t before = test::Now();
     CBoundedRun run;
     ASSERT_TRUE(run.Wait(60000)) << "the installer run did not return";
-    const std::uint64_t after = Now();
+    const std::uint64_t after = test::Now();
 
     EXPECT_TRUE(run.Result());
     const auto record = test::ReadRecord(m_recordPath);
@@ -98,7 +91,7 @@ TEST_F(UpdateSetupRun, ReturnsOnlyAfterTheInstallerHasEnded) {
     const std::uint64_t end = std::stoull(record.at("end"));
     EXPECT_LE(before, start);
     EXPECT_LE(end, after);
-    EXPECT_GE(end - start, 1400 * kTicksPerMs);
+    EXPECT_GE(end - start, 1400 * test::kNowTicksPerMs);
 }
 
 TEST_F(UpdateSetupRun, InstallerGetsNoParametersAndOurDirectory) {

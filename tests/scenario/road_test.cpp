@@ -432,29 +432,26 @@ TEST(ClientRoad, StartsTheClientAmongTheProgramsBesideIt) {
 // of a required file's name counts as the file.
 TEST(RequiredFilesRoad, MissingOnesAreLoggedInOrderUnderOneBox) {
     Lines allMissing;
-    for (const wchar_t* name : test::kRequiredFiles) {
-        allMissing.push_back(test::ToUtf8(name) + " not found");
+    for (const std::string& name : test::kRequiredFiles) {
+        allMissing.push_back(name + " not found");
     }
     const struct {
         const char* name;
-        std::vector<const wchar_t*> missing;
+        std::vector<std::string> missing;
         Lines missingLines;
         const wchar_t* directory;  // in place of that file
     } rows[] = {
         {"two, and a directory named like a third",
-         {L"ovank.dll", L"sqlite3.dll"},
+         {"ovank.dll", "sqlite3.dll"},
          {"sqlite3.dll not found", "ovank.dll not found"},
          L"Tolvane.dll"},
-        {"all eight",
-         {std::begin(test::kRequiredFiles), std::end(test::kRequiredFiles)},
-         allMissing,
-         nullptr},
+        {"all eight", test::kRequiredFiles, allMissing, nullptr},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         test::CInstallation install;
-        for (const wchar_t* name : row.missing) {
-            ::DeleteFileW(install.App(name).c_str());
+        for (const std::string& name : row.missing) {
+            ::DeleteFileW(install.App(test::FromUtf8(name)).c_str());
         }
         if (row.directory != nullptr) {
             ::DeleteFileW(install.App(row.directory).c_str());

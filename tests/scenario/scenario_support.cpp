@@ -62,8 +62,8 @@ CInstallation::CInstallation(const std::wstring& appDirName, const std::wstring&
     ::SetEnvironmentVariableW(L"QUORL_FIXTURE_TAG", EnvironmentTag().c_str());
     MakeDirectory(m_appDir);
     CopyFileTo(ProgramPath(launcher), LauncherPath());
-    for (const wchar_t* name : kRequiredFiles) {
-        WriteFileBytes(App(name), "");
+    for (const std::string& name : kRequiredFiles) {
+        WriteFileBytes(App(FromUtf8(name)), "");
     }
     CopyFileTo(ProgramPath(L"fake_client.exe"), InRoot(L"Quorl.exe"));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,7 +18,8 @@ constexpr char kNoSignedPrograms[] =
     "no signed programs: the CTest fixture sign_programs.sh makes them";
 
 // The files the launcher insists on, in the order it checks them.
-inline constexpr const wchar_t* kRequiredFiles[] = {QUORL_REQUIRED_FILE_NAMES(L"")};
+const std::vector<std::string> kRequiredFiles(std::begin(kRequiredFileNames),
+                                              std::end(kRequiredFileNames));
 
 // Three arguments: the loader at once, in the process the test started.
 constexpr wchar_t kLoaderArguments[] = L"1 0 loader";
