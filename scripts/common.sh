@@ -46,6 +46,19 @@ stop_display() {
     fi
 }
 
+# until_it_printed OUT COMMAND...: runs COMMAND, its standard output piped into
+# OUT, up to three times while OUT stays empty: now and then wine gives up before
+# the program runs, and the programs started so print before they can fail.
+until_it_printed() {
+    local out=$1 attempt
+    shift
+    for attempt in 1 2 3; do
+        "$@" | cat >"$out" || true
+        [ -s "$out" ] && return
+        echo "attempt $attempt: wine gave up before $* ran"
+    done
+}
+
 # required_file_names: the files an installation keeps beside the launcher, one a
 # line, taken from the header the launcher is built with so that no list drifts.
 required_file_names() {

@@ -4,6 +4,7 @@
 # are written out at the end. The launcher must say so and start nothing.
 #   full_disk_build.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
+source "$1/scripts/common.sh"
 src=$1
 build=$2
 "$src/cmake/wine-run.sh" --prepare "$build/wineprefix"
@@ -15,16 +16,11 @@ trap 'rm -rf "$app"' EXIT
 # to sit whole in the copy's buffer.
 cp "$build/bin/QuorlLaunch.exe" "$app/QuorlStart.exe"
 head -c 600 "$build/bin/QuorlLaunch.exe" >"$app/QuorlLaunch.exe"
-# The launcher's own list; in a subshell, so that common.sh's build does not replace ours.
-required=$(source "$src/scripts/common.sh" && required_file_names)
-for file in $required; do : >"$app/$file"; done
+for file in $(required_file_names); do : >"$app/$file"; done
 
 # Only the launcher is limited; its standard output reaches the file through a pipe.
-for attempt in 1 2 3; do
-    (cd "$app" && trap '' XFSZ && ulimit -f 0 && exec wine QuorlStart.exe) | cat >"$app/out" || true
-    [ -s "$app/out" ] && break
-    echo "attempt $attempt: wine gave up before the launcher ran"
-done
+launch_on_a_full_disk() { cd "$app" && trap '' XFSZ && ulimit -f 0 && exec wine QuorlStart.exe; }
+until_it_printed "$app/out" launch_on_a_full_disk
 
 messages=$(cut -c23- "$app/out" | tr -d '\r' | tail -n +2)
 expected=$'start Quorl Launch...\nbuild Quorl Loader...\nbuild Quorl Loader failed!\nexit Quorl Launch'

@@ -6,6 +6,7 @@
 # copy marks a process.
 #   planted_dll_trace.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
+source "$1/scripts/common.sh"
 src=$1
 build=$2
 prefix=$build/wineprefix
@@ -22,17 +23,12 @@ for dll in $dlls; do cp "$build/bin/planted/$dll.dll" "$app/"; done
 mkdir -p "$work/update"
 cp "$build/bin/signed/setup-same.exe" "$work/update/setup.exe"
 export QUORL_SETUP_MS=0
-# The launcher's own list; in a subshell, so that common.sh's build does not replace ours.
-required=$(source "$src/scripts/common.sh" && required_file_names)
-for file in $required; do : >"$app/$file"; done
+for file in $(required_file_names); do : >"$app/$file"; done
 cp "$build/bin/fake_client.exe" "$work/Quorl.exe"
 
 # The loader inherits the launcher's standard error, so both traces land in one file.
-for attempt in 1 2 3; do
-    (cd "$app" && wine QuorlLaunch.exe >"$work/out" 2>"$work/trace") || true
-    [ -s "$work/out" ] && break
-    echo "attempt $attempt: wine gave up before the launcher ran"
-done
+launch_traced() { cd "$app" && exec wine QuorlLaunch.exe 2>"$work/trace"; }
+until_it_printed "$work/out" launch_traced
 for _ in $(seq 1 200); do
     grep -q "exit Quorl Loader" "$app/logs/SimpleLogger.log" 2>/dev/null && break
     sleep 0.05
