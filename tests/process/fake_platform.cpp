@@ -228,40 +228,21 @@ std::vector<std::string> Unreleased() {
 
 }  // namespace fake
 
-namespace platform {
+// The accessors of base/platform.h, each answering with its stand-in; the
+// userenv pair is missing when the script says the library cannot be bound.
+#define QUORL_FAKE(function, present)               \
+    decltype(&::function) platform::function() {    \
+        return present ? &Fake##function : nullptr; \
+    }
 
-decltype(&::SaferCreateLevel) SaferCreateLevel() {
-    return &FakeSaferCreateLevel;
-}
-decltype(&::SaferComputeTokenFromLevel) SaferComputeTokenFromLevel() {
-    return &FakeSaferComputeTokenFromLevel;
-}
-decltype(&::SaferCloseLevel) SaferCloseLevel() {
-    return &FakeSaferCloseLevel;
-}
-decltype(&::OpenProcessToken) OpenProcessToken() {
-    return &FakeOpenProcessToken;
-}
-decltype(&::CreateRestrictedToken) CreateRestrictedToken() {
-    return &FakeCreateRestrictedToken;
-}
-decltype(&::AllocateAndInitializeSid) AllocateAndInitializeSid() {
-    return &FakeAllocateAndInitializeSid;
-}
-decltype(&::FreeSid) FreeSid() {
-    return &FakeFreeSid;
-}
-decltype(&::SetTokenInformation) SetTokenInformation() {
-    return &FakeSetTokenInformation;
-}
-decltype(&::CreateEnvironmentBlock) CreateEnvironmentBlock() {
-    return g_script.noUserEnv ? nullptr : &FakeCreateEnvironmentBlock;
-}
-decltype(&::DestroyEnvironmentBlock) DestroyEnvironmentBlock() {
-    return g_script.noUserEnv ? nullptr : &FakeDestroyEnvironmentBlock;
-}
-decltype(&::CreateProcessAsUserW) CreateProcessAsUserW() {
-    return &FakeCreateProcessAsUserW;
-}
-
-}  // namespace platform
+QUORL_FAKE(SaferCreateLevel, true)
+QUORL_FAKE(SaferComputeTokenFromLevel, true)
+QUORL_FAKE(SaferCloseLevel, true)
+QUORL_FAKE(OpenProcessToken, true)
+QUORL_FAKE(CreateRestrictedToken, true)
+QUORL_FAKE(AllocateAndInitializeSid, true)
+QUORL_FAKE(FreeSid, true)
+QUORL_FAKE(SetTokenInformation, true)
+QUORL_FAKE(CreateProcessAsUserW, true)
+QUORL_FAKE(CreateEnvironmentBlock, !g_script.noUserEnv)
+QUORL_FAKE(DestroyEnvironmentBlock, !g_script.noUserEnv)
