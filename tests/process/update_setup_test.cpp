@@ -123,27 +123,21 @@ TEST_F(UpdateSetupRun, LeavesTheHandleCountAsItFoundIt) {
 }
 
 TEST_F(UpdateSetupRun, ReportsAMissingInstallerAfterTheShellErrorBox) {
-    const std::wstring boxRecord = m_root / L"box.txt";
     // Wine's shell captions the box "Error"; elsewhere any dialog box will do.
-    const std::wstring caption = test::RunningUnderWine() ? L"Error" : L"*";
-    test::CChildProcess watcher(test::QuoteArgument(test::ProgramPath(L"box_watcher.exe")) + L" " +
-                                    caption + L" " + test::QuoteArgument(boxRecord) + L" 20000",
-                                L"");
-    ASSERT_TRUE(watcher.Started());
+    test::CBoxWatcher watcher(test::RunningUnderWine() ? L"Error" : L"*", m_root / L"box.txt");
 
     CBoundedRun run;
     ASSERT_TRUE(run.Wait(30000)) << "the error box was never closed";
     EXPECT_FALSE(run.Result());
     EXPECT_FALSE(test::FileExists(m_recordPath));
 
-    EXPECT_EQ(watcher.Wait(30000).exitCode, 0u) << "no error box appeared";
-    const auto box = test::ReadRecord(boxRecord);
-    ASSERT_EQ(box.count("caption"), 1u);
-    EXPECT_FALSE(box.at("text").empty());
-    std::cout << "shell error box: caption \"" << box.at("caption") << "\", text \""
-              << box.at("text") << "\"\n";
-    RecordProperty("box_caption", box.at("caption"));
-    RecordProperty("box_text", box.at("text"));
+    const test::Box box = watcher.Closed();
+    ASSERT_TRUE(box.closed) << "no error box appeared";
+    EXPECT_FALSE(box.text.empty());
+    std::cout << "shell error box: caption \"" << box.caption << "\", text \"" << box.text
+              << "\"\n";
+    RecordProperty("box_caption", box.caption);
+    RecordProperty("box_text", box.text);
 }
 
 }  // namespace

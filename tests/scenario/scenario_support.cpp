@@ -100,19 +100,4 @@ ProcessResult CInstallation::RunLauncher(const std::wstring& arguments, const st
                                      workDir.empty() ? m_appDir : workDir, timeoutMs);
 }
 
-CBoxWatcher::CBoxWatcher(const std::wstring& caption, const std::wstring& recordPath)
-    : m_recordPath(recordPath),
-      m_process(QuoteArgument(ProgramPath(L"box_watcher.exe")) + L" " + QuoteArgument(caption) +
-                    L" " + QuoteArgument(recordPath) + L" 20000",
-                L"") {}
-
-Box CBoxWatcher::Closed() {
-    Box box;
-    if (m_process.Wait(30000).exitCode == 0) {
-        std::map<std::string, std::string> record = ReadRecord(m_recordPath);
-        box = {true, record["caption"], record["text"]};
-    }
-    return box;
-}
-
 }  // namespace test

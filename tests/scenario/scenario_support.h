@@ -103,22 +103,4 @@ std::wstring EnvironmentTag();
 std::map<std::string, std::string> ExpectClientRanRestricted(
     const CInstallation& install, const std::wstring& fileName = L"Quorl.exe");
 
-struct Box {
-    bool closed = false;  // false: no box appeared
-    std::string caption;
-    std::string text;
-};
-
-// The message-box watcher, started before the box is due.
-class CBoxWatcher {
-public:
-    CBoxWatcher(const std::wstring& caption, const std::wstring& recordPath);
-    // Waits for the watcher, which closes the box it found.
-    Box Closed();
-
-private:
-    std::wstring m_recordPath;
-    CChildProcess m_process;
-};
-
 }  // namespace test

@@ -13,7 +13,6 @@
 #include <regex>
 #include <sstream>
 
-
 namespace test {
 
 namespace {
@@ -357,6 +356,21 @@ std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine) {
         ::LocalFree(argv);
     }
     return arguments;
+}
+
+CBoxWatcher::CBoxWatcher(const std::wstring& caption, const std::wstring& recordPath)
+    : m_recordPath(recordPath),
+      m_process(QuoteArgument(ProgramPath(L"box_watcher.exe")) + L" " + QuoteArgument(caption) +
+                    L" " + QuoteArgument(recordPath) + L" 20000",
+                L"") {}
+
+Box CBoxWatcher::Closed() {
+    Box box;
+    if (m_process.Wait(30000).exitCode == 0) {
+        std::map<std::string, std::string> record = ReadRecord(m_recordPath);
+        box = {true, record["caption"], record["text"]};
+    }
+    return box;
 }
 
 }  // namespace test

@@ -140,4 +140,22 @@ DWORD OwnHandleCount();
 // Splits a command line into arguments as CommandLineToArgvW does.
 std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine);
 
+struct Box {
+    bool closed = false;  // false: no box appeared
+    std::string caption;
+    std::string text;
+};
+
+// The message-box watcher, started before the box is due.
+class CBoxWatcher {
+public:
+    CBoxWatcher(const std::wstring& caption, const std::wstring& recordPath);
+    // Waits for the watcher, which closes the box it found.
+    Box Closed();
+
+private:
+    std::wstring m_recordPath;
+    CChildProcess m_process;
+};
+
 }  // namespace test
