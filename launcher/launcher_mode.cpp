@@ -29,10 +29,6 @@ const wchar_t kShellVerb[] = L"open";
 const wchar_t kBuildMutexName[] = L"QuorlLaunch.exe";
 constexpr DWORD kBuildWaitMs = 30000;
 
-void Log(const char* message) {
-    CSimpleLogger::GetInstance()->Log(message);
-}
-
 // An empty argument, or one with a blank, a tab or a double quote, would be
 // lost or split on its way to the loader; it is quoted by the rules that the
 // runtime's command-line splitting undoes (backslashes are literal unless they

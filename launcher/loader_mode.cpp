@@ -34,10 +34,6 @@ constexpr int kSearchDepth = 1;
 const wchar_t kClientPathForMessage[] = L"..\\Quorl.exe";
 const wchar_t kClientMissingFormat[] = L"找不到%ls, 请重新安装!";
 
-void Log(const char* message) {
-    CSimpleLogger::GetInstance()->Log(message);
-}
-
 // A negative delay would reach Sleep as a wait of weeks, or INFINITE.
 DWORD DelayFromArgument(const char* argument) {
     const int delay = std::atoi(argument);

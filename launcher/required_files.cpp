@@ -17,7 +17,7 @@ void LogMissingFile(const char* name) {
     char message[256];
     std::memset(message, 0, sizeof message);
     std::snprintf(message, sizeof message, "%s not found", name);
-    CSimpleLogger::GetInstance()->Log(message);
+    Log(message);
 }
 
 }  // namespace

@@ -26,3 +26,8 @@ private:
 
     CScopedKernelHandle m_file;
 };
+
+// One line through the process's logger.
+inline void Log(const char* message) {
+    CSimpleLogger::GetInstance()->Log(message);
+}
