@@ -53,10 +53,10 @@ Function Bind(const wchar_t* library, const char* name, const wchar_t* fallback 
     }
 
 QUORL_BIND(L"kernel32.dll", SetDefaultDllDirectories)
-QUORL_BIND(L"shell32.dll", ShellExecuteW)
 QUORL_BIND(L"shell32.dll", ShellExecuteExW)
 QUORL_BIND(L"user32.dll", MessageBoxW)
 QUORL_BIND(L"user32.dll", wsprintfW)
+QUORL_BIND(L"user32.dll", AllowSetForegroundWindow)
 QUORL_BIND(L"userenv.dll", CreateEnvironmentBlock)
 QUORL_BIND(L"userenv.dll", DestroyEnvironmentBlock)
 QUORL_BIND(L"crypt32.dll", CryptQueryObject)

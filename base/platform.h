@@ -26,9 +26,9 @@ namespace platform {
 decltype(&::SetDefaultDllDirectories) SetDefaultDllDirectories();
 decltype(&::PathRemoveFileSpecW) PathRemoveFileSpecW();
 
-decltype(&::ShellExecuteW) ShellExecuteW();
 decltype(&::ShellExecuteExW) ShellExecuteExW();
 decltype(&::MessageBoxW) MessageBoxW();
+decltype(&::AllowSetForegroundWindow) AllowSetForegroundWindow();
 decltype(&::wsprintfW) wsprintfW();
 
 decltype(&::CreateEnvironmentBlock) CreateEnvironmentBlock();

@@ -3,6 +3,7 @@
 #include <share.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "base/file_hold.h"
@@ -51,4 +52,24 @@ DWORD CopyFileBytes(std::string source, std::string destination) {
     // because not every runtime's fclose reports a failed final flush.
     const bool written = std::fflush(out.get()) == 0 && std::fclose(out.release()) == 0;
     return written ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+}
+
+bool FilesHaveSameBytes(const std::string& first, const std::string& second) {
+    const CScopedFile one = OpenSharedStream(first, "rb");
+    const CScopedFile other = OpenSharedStream(second, "rb");
+    if (!one || !other) {
+        return false;
+    }
+    char blockOfOne[kBlockBytes];
+    char blockOfOther[kBlockBytes];
+    size_t read = 0;
+    do {
+        read = std::fread(blockOfOne, 1, kBlockBytes, one.get());
+        if (std::fread(blockOfOther, 1, kBlockBytes, other.get()) != read ||
+            std::memcmp(blockOfOne, blockOfOther, read) != 0) {
+            return false;
+        }
+    } while (read == kBlockBytes);
+    // A short read is the end only where it is no read error.
+    return !std::ferror(one.get()) && !std::ferror(other.get());
 }

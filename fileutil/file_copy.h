@@ -14,3 +14,7 @@
 // cannot be opened is left as it was; otherwise a failed copy leaves in it
 // what was written before the failure, possibly nothing.
 DWORD CopyFileBytes(std::string source, std::string destination);
+
+// True when both files (narrow names) could be read to their ends and hold
+// the same bytes. Other processes may read and write them meanwhile.
+bool FilesHaveSameBytes(const std::string& first, const std::string& second);

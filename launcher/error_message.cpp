@@ -7,6 +7,9 @@
 void ShowErrorMessage(const wchar_t* text) {
     const auto messageBox = platform::MessageBoxW();
     if (messageBox != nullptr) {
-        messageBox(nullptr, text, L"错误", MB_ICONERROR);
+        // A box without owner from a windowless background process may open
+        // behind other windows, where nobody closes it while the loader holds
+        // its mutex: system-modal makes it topmost, and it asks for the front.
+        messageBox(nullptr, text, L"错误", MB_ICONERROR | MB_SYSTEMMODAL | MB_SETFOREGROUND);
     }
 }

@@ -1,6 +1,7 @@
 #include "launcher/launcher_mode.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <string>
@@ -9,6 +10,7 @@
 #include "base/named_mutex.h"
 #include "base/platform.h"
 #include "base/scoped_handle.h"
+#include "base/user_desktop.h"
 #include "fileutil/file_copy.h"
 #include "fileutil/text_convert.h"
 #include "launcher/loader_mode.h"
@@ -64,11 +66,17 @@ DWORD RebuildLoaderFile() {
 // has the old copy open delays the build; a loader of an earlier start that
 // still runs from it (waiting for an installer, say) holds it for as long as
 // it works, which no wait outlasts, so its hold fails the build at once.
+// Where the copy cannot be rewritten for another reason (a per-machine
+// installation that the user may not write, a scanner that holds the old
+// copy past the wait), one that already is the launcher serves as well.
 bool BuildLoader() {
-    return RetryWhileFileHeld([] {
-               const DWORD error = RebuildLoaderFile();
-               return IsFileHeld(error) && IsLoaderRunning() ? ERROR_ACCESS_DENIED : error;
-           }) == ERROR_SUCCESS;
+    const DWORD error = RetryWhileFileHeld([] {
+        const DWORD rebuildError = RebuildLoaderFile();
+        return IsFileHeld(rebuildError) && IsLoaderRunning() ? ERROR_ACCESS_DENIED : rebuildError;
+    });
+    return error == ERROR_SUCCESS ||
+           (!IsLoaderRunning() &&
+            FilesHaveSameBytes(WStringToString(kLauncherFile), WStringToString(kLoaderFile)));
 }
 
 // What became of the loader.
@@ -88,13 +96,28 @@ LoaderStart StartLoader(const std::wstring& parameters) {
     if (!loader.IsValid()) {
         return LoaderStart::kNotBuilt;
     }
-    const auto shellExecute = platform::ShellExecuteW();
-    // The shell reports a start with a value above 32.
-    const bool started =
-        shellExecute != nullptr &&
-        reinterpret_cast<INT_PTR>(shellExecute(nullptr, kShellVerb, kLoaderFile, parameters.c_str(),
-                                               nullptr, SW_SHOWNORMAL)) > 32;
-    return started ? LoaderStart::kStarted : LoaderStart::kNotStarted;
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    // We end at once: the start must be complete when the call returns.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+    info.lpVerb = kShellVerb;
+    info.lpFile = kLoaderFile;
+    info.lpParameters = parameters.c_str();
+    // The loader hands it on to the client: a shortcut's "Run: Minimized", say.
+    info.nShow = RequestedShowState();
+    const auto shellExecuteEx = platform::ShellExecuteExW();
+    if (shellExecuteEx == nullptr || !shellExecuteEx(&info)) {
+        return LoaderStart::kNotStarted;
+    }
+    const CScopedKernelHandle process(info.hProcess);
+    // Our right to the front, which the user's click gave us, goes to the
+    // loader for the client and the installer's prompt. Named, not ASFW_ANY,
+    // which would open it to every process until the user's next input; the
+    // loader passes it on only after its start-up, long after this call.
+    if (process.IsValid()) {
+        AllowToComeToFront(::GetProcessId(process.Get()));
+    }
+    return LoaderStart::kStarted;
 }
 
 // The launcher's first two arguments (default "1" and "0"), then "  loader".

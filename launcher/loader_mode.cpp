@@ -79,7 +79,7 @@ bool RunCheckedInstaller() {
     // Held until the installer has ended: meanwhile nobody can change or
     // rename the file, so the installer that runs is the one checked. A
     // scanner's hold is waited out; what we cannot open the shell cannot
-    // start either, and it would say so in a box of its own.
+    // start either.
     const CScopedKernelHandle installer =
         OpenFileWhenFree(kUpdateInstaller, GENERIC_READ, FILE_SHARE_READ);
     if (!InstallerPassesSignatureCheck(installer.Get(), kUpdateInstaller)) {

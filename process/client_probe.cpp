@@ -16,6 +16,7 @@ bool IsClientRunning(const std::wstring& suffix) {
     name.reserve(kClientMutexPrefixLength + suffix.size());
     name += kClientMutexPrefix;
     name += suffix;
-    // Closed again before returning: the probe never keeps the mutex.
-    return CNamedMutex(name.c_str(), CNamedMutex::Access::kCreate).Existed();
+    // Never made: a client starting at that moment would find its own mutex
+    // there already and take itself for a second instance.
+    return CNamedMutex(name.c_str(), CNamedMutex::Access::kOpenOnly).Existed();
 }

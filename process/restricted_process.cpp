@@ -3,6 +3,7 @@
 #include "base/file_hold.h"
 #include "base/platform.h"
 #include "base/scoped_handle.h"
+#include "base/user_desktop.h"
 
 namespace {
 
@@ -187,6 +188,13 @@ bool StartUnderToken(HANDLE token, CUserEnvironment& environment, wchar_t* comma
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.lpDesktop = desktop;
+    // A shortcut's "Run: Minimized" reaches the client; without it the client
+    // chooses its window as it always did.
+    const WORD showState = RequestedShowState();
+    if (showState != SW_SHOWNORMAL) {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = showState;
+    }
     PROCESS_INFORMATION child = {};
     // A relative current directory is resolved against our working directory,
     // which start-up made the launcher's own directory. A scanner that has the
@@ -199,6 +207,8 @@ bool StartUnderToken(HANDLE token, CUserEnvironment& environment, wchar_t* comma
                    : ::GetLastError();
     });
     if (created == ERROR_SUCCESS) {
+        // Otherwise the client the user asked for opens behind other windows.
+        AllowToComeToFront(child.dwProcessId);
         ::CloseHandle(child.hProcess);
         ::CloseHandle(child.hThread);
     }

@@ -5,16 +5,22 @@
 
 #include "base/platform.h"
 #include "base/scoped_handle.h"
+#include "base/user_desktop.h"
 
 bool RunUpdateSetupAndWait() {
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof info;
-    // No SEE_MASK_FLAG_NO_UI: when the installer cannot start, the user sees why.
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // A cut download would bring the shell's box back at every start, and the
+    // user can do nothing about it: the failure is logged and the installer
+    // stays pending. An elevation prompt is no error box and still appears.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.lpFile = L"..\\update\\setup.exe";
     info.lpParameters = L"";
     info.nShow = SW_SHOWNORMAL;
     const auto shellExecuteEx = platform::ShellExecuteExW();
+    // The elevation prompt comes from a process whose id we cannot know
+    // beforehand; without the right it only flashes in the taskbar while we wait.
+    AllowToComeToFront(ASFW_ANY);
     if (shellExecuteEx == nullptr || !shellExecuteEx(&info) || info.hProcess == nullptr) {
         return false;
     }

@@ -10,9 +10,10 @@ namespace {
 TEST(Platform, BindsEveryFunctionItNamesFromItsLibrary) {
     for (const bool bound :
          {platform::SetDefaultDllDirectories() != nullptr,
-          platform::PathRemoveFileSpecW() != nullptr, platform::ShellExecuteW() != nullptr,
-          platform::ShellExecuteExW() != nullptr, platform::MessageBoxW() != nullptr,
-          platform::wsprintfW() != nullptr, platform::CreateEnvironmentBlock() != nullptr,
+          platform::PathRemoveFileSpecW() != nullptr, platform::ShellExecuteExW() != nullptr,
+          platform::MessageBoxW() != nullptr, platform::wsprintfW() != nullptr,
+          platform::AllowSetForegroundWindow() != nullptr,
+          platform::CreateEnvironmentBlock() != nullptr,
           platform::DestroyEnvironmentBlock() != nullptr, platform::CryptQueryObject() != nullptr,
           platform::CryptMsgGetParam() != nullptr, platform::CryptMsgClose() != nullptr,
           platform::CertFindCertificateInStore() != nullptr,

@@ -191,8 +191,23 @@ BOOL WINAPI FakeCreateProcessAsUserW(HANDLE token, LPCWSTR, LPWSTR commandLine,
         ::SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    child->dwProcessId = fake::kClientProcessId;
     child->hProcess = CopyOf(::GetCurrentProcess(), "process");
     child->hThread = CopyOf(::GetCurrentThread(), "thread");
+    return TRUE;
+}
+
+BOOL WINAPI FakeAllowSetForegroundWindow(DWORD processId) {
+    g_calls.push_back(processId == ASFW_ANY ? "allow any" : "allow " + std::to_string(processId));
+    return TRUE;
+}
+
+BOOL WINAPI FakeShellExecuteExW(SHELLEXECUTEINFOW* info) {
+    const bool box = (info->fMask & SEE_MASK_FLAG_NO_UI) == 0;
+    g_calls.push_back("shell " + test::ToUtf8(info->lpFile) + (box ? " with" : " without") +
+                      " a box");
+    // An installer that has ended already.
+    info->hProcess = Handed(::CreateEventW(nullptr, TRUE, TRUE, nullptr), "installer");
     return TRUE;
 }
 
@@ -246,3 +261,5 @@ QUORL_FAKE(SetTokenInformation, true)
 QUORL_FAKE(CreateProcessAsUserW, true)
 QUORL_FAKE(CreateEnvironmentBlock, !g_script.noUserEnv)
 QUORL_FAKE(DestroyEnvironmentBlock, !g_script.noUserEnv)
+QUORL_FAKE(AllowSetForegroundWindow, true)
+QUORL_FAKE(ShellExecuteExW, true)

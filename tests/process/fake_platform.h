@@ -1,8 +1,9 @@
 #pragma once
 
-// Stand-ins for the restricted start's entries of base/platform.h, linked in
-// place of platform.cpp. Tokens, processes and threads are real handles (of
-// our own process), so that what was left open can be read back.
+// Stand-ins for the entries of base/platform.h that the restricted start and
+// the installer's start reach, linked in place of platform.cpp. Tokens,
+// processes and threads are real handles (of our own process), so that what
+// was left open can be read back.
 
 #include <windows.h>
 
@@ -27,6 +28,9 @@ struct Script {
     bool createProcessFails = false;
 };
 
+// The id of every process that the stand-in creation makes.
+constexpr DWORD kClientProcessId = 4242;
+
 // Forgets earlier calls and follows the script from now on.
 void Start(const Script& script);
 
@@ -34,7 +38,8 @@ void Start(const Script& script);
 // them ("safer token", "own token", "restricted token", "block"):
 // "restrict own token deny-only S-1-5-32-544", "label <token>", "owner <token> <sid>",
 // "dacl <token> <sid>:<access> ...", "block <token>",
-// "start <token> env=<block|ours> dir=<dir> desktop=<desktop> cmd=<command line>".
+// "start <token> env=<block|ours> dir=<dir> desktop=<desktop> cmd=<command line>",
+// "allow <process id|any>", "shell <file> with|without a box".
 const std::vector<std::string>& Calls();
 
 // What is still held, and anything released wrongly: a block destroyed after

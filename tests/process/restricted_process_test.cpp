@@ -1,6 +1,7 @@
-// The restricted start against the stand-ins of fake_platform.h: each road,
-// each failure on it, and what must hold on all of them.
+// The restricted start and the installer's start against the stand-ins of
+// fake_platform.h: each road, each failure on it, and what must hold on all of them.
 #include "process/restricted_process.h"
+#include "process/update_setup.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,8 @@ using Calls = std::vector<std::string>;
 
 const char kAdministrators[] = "S-1-5-32-544";
 const char kMediumLabel[] = "S-1-16-8192";
+// The client may come to the front: the grant names the process just made.
+const std::string kClientAllowed = "allow " + std::to_string(fake::kClientProcessId);
 
 std::string Start(const std::string& token, const char* environment = "block",
                   const std::string& commandLine = "..\\Quorl.exe") {
@@ -72,7 +75,7 @@ struct Failure {
 TEST(StartRestrictedProcess, SaferRoadStartsTheClientAndMakesNoFallback) {
     EXPECT_EQ(RestrictedStart::kSaferLevel, StartWith({}));
     EXPECT_EQ(fake::Calls(), (Calls{std::string("label safer token ") + kMediumLabel,
-                                    "block safer token", Start("safer token")}));
+                                    "block safer token", Start("safer token"), kClientAllowed}));
     ExpectReleasedAndRestricted();
 }
 
@@ -87,7 +90,8 @@ TEST(StartRestrictedProcess, FallsBackToARestrictedTokenAfterEachSaferFailure) {
         EXPECT_EQ(RestrictedStart::kOwnTokenRestricted, StartWith(failure.script));
         EXPECT_TRUE(Made(std::string("restrict own token deny-only ") + kAdministrators));
         EXPECT_TRUE(Made(std::string("label restricted token ") + kMediumLabel));
-        EXPECT_EQ(fake::Calls().back(), Start("restricted token"));
+        EXPECT_EQ(fake::Calls().end()[-2], Start("restricted token"));
+        EXPECT_EQ(fake::Calls().back(), kClientAllowed);
         EXPECT_EQ(
             1, std::count_if(fake::Calls().begin(), fake::Calls().end(),
                              [](const std::string& call) { return call.rfind("block ", 0) == 0; }));
@@ -118,6 +122,7 @@ TEST(StartRestrictedProcess, StartsNothingWhenTheFallbackFailsToo) {
           Failure{"every creation refused", Failing(&fake::Script::createProcessFails)}}) {
         SCOPED_TRACE(failure.name);
         EXPECT_EQ(RestrictedStart::kNotStarted, StartWith(failure.script));
+        EXPECT_FALSE(Made(kClientAllowed));
         ExpectReleasedAndRestricted();
     }
 }
@@ -146,6 +151,16 @@ TEST(StartRestrictedProcess, PassesTheCommandLineUnchanged) {
     StartWith(Failing(&fake::Script::createProcessFails), L"\"..\\my client.exe\"");
     EXPECT_TRUE(Made(Start("safer token", "block", "\"..\\my client.exe\"")));
     EXPECT_TRUE(Made(Start("restricted token", "block", "\"..\\my client.exe\"")));
+}
+
+// The installer's elevation prompt comes from a process not yet known, so any
+// process may come to the front, before the shell starts the installer; a
+// cut download must not bring up a box of the shell's at every start.
+TEST(RunUpdateSetupAndWait, AllowsThePromptToTheFrontAndAsksTheShellForNoBox) {
+    fake::Start({});
+    EXPECT_TRUE(RunUpdateSetupAndWait());
+    EXPECT_EQ(fake::Calls(), (Calls{"allow any", "shell ..\\update\\setup.exe without a box"}));
+    EXPECT_EQ(fake::Unreleased(), Calls{});
 }
 
 TEST(SetMediumIntegrity, ReportsWhetherTheLabelWasSet) {

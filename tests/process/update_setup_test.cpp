@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <iostream>
 #include <map>
 #include <string>
 
@@ -122,22 +121,12 @@ TEST_F(UpdateSetupRun, LeavesTheHandleCountAsItFoundIt) {
     EXPECT_EQ(before, test::OwnHandleCount());
 }
 
-TEST_F(UpdateSetupRun, ReportsAMissingInstallerAfterTheShellErrorBox) {
-    // Wine's shell captions the box "Error"; elsewhere any dialog box will do.
-    test::CBoxWatcher watcher(test::RunningUnderWine() ? L"Error" : L"*", m_root / L"box.txt");
-
+TEST_F(UpdateSetupRun, ReportsAMissingInstallerWithoutABoxOfTheShells) {
     CBoundedRun run;
-    ASSERT_TRUE(run.Wait(30000)) << "the error box was never closed";
+    // A box would hold the call until somebody closed it.
+    ASSERT_TRUE(run.Wait(10000)) << "the shell showed a box";
     EXPECT_FALSE(run.Result());
     EXPECT_FALSE(test::FileExists(m_recordPath));
-
-    const test::Box box = watcher.Closed();
-    ASSERT_TRUE(box.closed) << "no error box appeared";
-    EXPECT_FALSE(box.text.empty());
-    std::cout << "shell error box: caption \"" << box.caption << "\", text \"" << box.text
-              << "\"\n";
-    RecordProperty("box_caption", box.caption);
-    RecordProperty("box_text", box.text);
 }
 
 }  // namespace

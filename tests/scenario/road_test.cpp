@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -61,6 +60,7 @@ void ExpectErrorBox(test::CBoxWatcher& watcher, const char* text) {
     EXPECT_TRUE(box.closed) << "no box appeared";
     EXPECT_EQ(kErrorCaption, box.caption);
     EXPECT_EQ(text, box.text);
+    EXPECT_TRUE(box.topmost) << "a box that can open behind other windows";
 }
 
 // Up to two arguments run the launcher, which copies itself and starts the
@@ -184,8 +184,9 @@ struct HoldCase {
     const wchar_t* held;   // in the installation's root
     const wchar_t* share;  // holder.exe's --file: none, read or write
     DWORD holdMs;
-    Lines updateLines;  // the loader's
-    bool started;       // the loader by the launcher, the client by the loader
+    Lines updateLines;      // the loader's
+    bool started;           // the loader by the launcher, the client by the loader
+    bool sameCopy = false;  // the old loader copy is the launcher byte for byte
     friend void PrintTo(const HoldCase& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -198,7 +199,8 @@ TEST_P(HeldFile, DelaysTheStepOrFailsItAsToday) {
     if (hold.held == std::wstring(kInstaller)) {
         install.AddPendingInstaller();
     }
-    test::WriteFileBytes(install.App(L"QuorlLoader.exe"), "stale");
+    test::WriteFileBytes(install.App(L"QuorlLoader.exe"),
+                         hold.sameCopy ? test::ReadFileBytes(install.LauncherPath()) : "stale");
     test::CHolder holder(install.InRoot(hold.held), std::wstring(L"--file ") + hold.share,
                          hold.holdMs);
     ASSERT_TRUE(holder.WaitUntilHeld());
@@ -228,13 +230,17 @@ TEST_P(HeldFile, DelaysTheStepOrFailsItAsToday) {
 }
 
 // Sharing only writing, the old copy lets the copy be made but not started;
-// sharing reading, the installer runs and its archive meets the hold.
+// sharing reading, it can be neither removed nor rewritten, and is started
+// only when it already is the launcher. Sharing reading, the installer runs
+// and its archive meets the hold.
 INSTANTIATE_TEST_SUITE_P(
     Holds, HeldFile,
     ::testing::Values(HoldCase{"OldLoaderCopy", kLoaderCopy, L"none", 3000, kNoUpdate, true},
                       HoldCase{"OldLoaderCopyLong", kLoaderCopy, L"none", 20000, kNoUpdate, false},
                       HoldCase{"CopyToStart", kLoaderCopy, L"write", 3000, kNoUpdate, true},
                       HoldCase{"CopyToStartLong", kLoaderCopy, L"write", 20000, kNoUpdate, false},
+                      HoldCase{"SameCopyLong", kLoaderCopy, L"read", 20000, kNoUpdate, true, true},
+                      HoldCase{"OtherCopyLong", kLoaderCopy, L"read", 20000, kNoUpdate, false},
                       HoldCase{"Client", L"Quorl.exe", L"none", 3000, kNoUpdate, true},
                       HoldCase{"ClientLong", L"Quorl.exe", L"none", 20000, kNoUpdate, false},
                       HoldCase{"Installer", kInstaller, L"none", 3000, kArchivedLines, true},
@@ -261,7 +267,7 @@ TEST(LoaderRoad, SecondLoaderEndsWhileTheFirstHoldsTheLoaderMutexOrDeniesItToUs)
 }
 
 // What the loader finds beside the pending installer.
-enum class Before { kNothing, kClientRunning, kOlderBackup, kReadOnlyOlderBackup, kNoProgram };
+enum class Before { kNothing, kClientRunning, kOlderBackup, kReadOnlyOlderBackup, kCutDownload };
 
 struct UpdateCase {
     const char* name;
@@ -269,6 +275,7 @@ struct UpdateCase {
     const wchar_t* installer;  // likewise
     Before before;
     Lines updateLines;
+    int starts = 1;  // of the loader, one after the other
     friend void PrintTo(const UpdateCase& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -284,11 +291,9 @@ TEST_P(UpdateRoad, RunsTheInstallerOnceOrKeepsItPending) {
     }
     test::CInstallation install(L"app", update.launcher);
     install.AddPendingInstaller(update.installer);
-    // The shell reports an installer that it cannot start in a box of its own.
-    std::optional<test::CBoxWatcher> shellBox;
-    if (update.before == Before::kNoProgram) {
-        test::WriteFileBytes(install.InstallerPath(), "not a program");
-        shellBox.emplace(test::RunningUnderWine() ? L"Error" : L"*", install.InRoot(L"box.txt"));
+    if (update.before == Before::kCutDownload) {
+        test::WriteFileBytes(install.InstallerPath(),
+                             test::ReadFileBytes(install.InstallerPath()).substr(0, 3000));
     }
     const std::string installer = test::ReadFileBytes(install.InstallerPath());
     const std::wstring backup = install.App(L"setup.exe.bak");
@@ -305,14 +310,23 @@ TEST_P(UpdateRoad, RunsTheInstallerOnceOrKeepsItPending) {
             ? ::CreateMutexW(nullptr, FALSE, L"__Quorl_Mutex__50051")
             : nullptr);
 
-    const test::ProcessResult result = install.RunLauncher(kLoaderArguments);
-    ::SetFileAttributesW(backup.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ASSERT_TRUE(result.finished);
-    EXPECT_EQ(0u, result.exitCode);
-    EXPECT_EQ(LoaderLines(install, update.updateLines), install.LogMessages());
-    if (shellBox) {
-        EXPECT_TRUE(shellBox->Closed().closed);
+    Lines expected;
+    for (int start = 0; start < update.starts; ++start) {
+        if (start > 0) {
+            // The client of the start before has run; the last start's is checked below.
+            ASSERT_FALSE(install.ClientRecord().empty());
+            for (const wchar_t* record : {L"client-record.txt", L"client-record.txt.runs"}) {
+                ::DeleteFileW(install.InRoot(record).c_str());
+            }
+        }
+        // A box of the shell's would hold the loader until the time limit.
+        const test::ProcessResult result = install.RunLauncher(kLoaderArguments);
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(0u, result.exitCode);
+        expected = Concat(expected, LoaderLines(install, update.updateLines));
     }
+    ::SetFileAttributesW(backup.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(expected, install.LogMessages());
     const bool ran = test::CountOf(update.updateLines, kArchivedLines[1]) == 1;
     const bool archived = ran && test::CountOf(update.updateLines, "backup setup.exe failed!") == 0;
     EXPECT_NE(ran, test::FileExists(install.InstallerPath()));
@@ -353,8 +367,8 @@ INSTANTIATE_TEST_SUITE_P(
         UpdateCase{"InstallerRunsOnceWhenTheOlderBackupCannotBeRemoved", kLauncher, kFakeSetup,
                    Before::kReadOnlyOlderBackup,
                    Concat(kReplacedLines, {"backup setup.exe failed!"})},
-        UpdateCase{"InstallerThatCannotStartStaysPending", kLauncher, kFakeSetup,
-                   Before::kNoProgram, kPending},
+        UpdateCase{"CutDownloadStaysPendingWithoutABox", kLauncher, kFakeSetup,
+                   Before::kCutDownload, kPending, 2},
         UpdateCase{"SignedSameCertificate", kSigned, L"signed\\setup-same.exe", Before::kNothing,
                    kArchivedLines},
         UpdateCase{"SignedRenewedCertificate", kSigned, L"signed\\setup-renewed.exe",
@@ -425,6 +439,35 @@ TEST(ClientRoad, StartsTheClientAmongTheProgramsBesideIt) {
         ASSERT_TRUE(install.RunLauncher(kLoaderArguments).finished);
         EXPECT_EQ(LoaderLines(install, kNoUpdate), install.LogMessages());
         test::ExpectClientRanRestricted(install, row.client);
+    }
+}
+
+// A shortcut's "Run: Minimized" or "Maximized" reaches the client through the
+// launcher, the loader and an installer's run; a normal window is as good as none.
+TEST(ShowStateRoad, ReachesTheClientAsTheLauncherWasGivenIt) {
+    const struct {
+        const char* name;
+        int given;
+        bool update;
+        const char* client;
+    } rows[] = {
+        {"minimized", SW_SHOWMINNOACTIVE, false, "7"},
+        {"maximized, after an update", SW_SHOWMAXIMIZED, true, "3"},
+        {"normal", SW_SHOWNORMAL, false, "none"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::CInstallation install;
+        if (row.update) {
+            install.AddPendingInstaller();
+        }
+        const test::ProcessResult result = install.RunLauncher(L"", L"", 30000, row.given);
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(LauncherLines(install), test::Messages(result.output));
+        ASSERT_TRUE(install.WaitForLoader());
+        EXPECT_EQ(LoaderLines(install, row.update ? kArchivedLines : kNoUpdate),
+                  test::Without(install.LogMessages(), LauncherLines(install)));
+        test::ExpectClientRanRestricted(install, L"Quorl.exe", row.client);
     }
 }
 

@@ -29,7 +29,8 @@ std::wstring EnvironmentTag() {
 }
 
 std::map<std::string, std::string> ExpectClientRanRestricted(const CInstallation& install,
-                                                             const std::wstring& fileName) {
+                                                             const std::wstring& fileName,
+                                                             const std::string& show) {
     const std::map<std::string, std::string> record = install.ClientRecord();
     EXPECT_FALSE(record.empty()) << "the client never ran";
     if (record.empty()) {
@@ -40,6 +41,7 @@ std::map<std::string, std::string> ExpectClientRanRestricted(const CInstallation
     EXPECT_EQ(ToUtf8(L"\"..\\" + fileName + L"\""), record.at("commandline"));
     EXPECT_EQ(ToUtf8(install.Root()), record.at("cwd"));
     EXPECT_EQ(ToUtf8(EnvironmentTag()), record.at("tag"));
+    EXPECT_EQ(show, record.at("show"));
     // Where we hold Administrators, the client holds it for deny only.
     HANDLE token = nullptr;
     ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
@@ -95,9 +97,9 @@ std::wstring CInstallation::LauncherCommandLine(const std::wstring& arguments) c
 }
 
 ProcessResult CInstallation::RunLauncher(const std::wstring& arguments, const std::wstring& workDir,
-                                         DWORD timeoutMs) const {
+                                         DWORD timeoutMs, int showState) const {
     return RunProcessThatPrintsFirst(LauncherCommandLine(arguments),
-                                     workDir.empty() ? m_appDir : workDir, timeoutMs);
+                                     workDir.empty() ? m_appDir : workDir, timeoutMs, showState);
 }
 
 }  // namespace test

@@ -77,7 +77,7 @@ public:
     // unless told; it always writes its directory line first, so a start that
     // Wine gave up on is made again (test::RunProcessThatPrintsFirst).
     ProcessResult RunLauncher(const std::wstring& arguments, const std::wstring& workDir = L"",
-                              DWORD timeoutMs = 30000) const;
+                              DWORD timeoutMs = 30000, int showState = kNoShowState) const;
     std::wstring LauncherCommandLine(const std::wstring& arguments) const;
 
     // Waits for the loader that a launcher started to end; false if it had not
@@ -98,9 +98,10 @@ std::wstring EnvironmentTag();
 
 // The client `fileName` in root ran exactly once, as the loader starts it: the
 // quoted relative path as its whole command line, root as its working
-// directory, Administrators for deny only, and the loader's environment.
-// Returns its record.
+// directory, Administrators for deny only, the loader's environment, and the
+// show state `show` ("none": as the loader was given none). Returns its record.
 std::map<std::string, std::string> ExpectClientRanRestricted(
-    const CInstallation& install, const std::wstring& fileName = L"Quorl.exe");
+    const CInstallation& install, const std::wstring& fileName = L"Quorl.exe",
+    const std::string& show = "none");
 
 }  // namespace test

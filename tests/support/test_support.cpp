@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -136,7 +137,8 @@ std::wstring QuoteArgument(const std::wstring& argument) {
     return quoted.append(backslashes * 2, L'\\') + L'"';
 }
 
-CChildProcess::CChildProcess(const std::wstring& commandLine, const std::wstring& workDir)
+CChildProcess::CChildProcess(const std::wstring& commandLine, const std::wstring& workDir,
+                             int showState)
     : m_outputPath(UniqueTempPath(L"out")) {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     CScopedKernelHandle output(::CreateFileW(m_outputPath.c_str(), GENERIC_WRITE,
@@ -147,6 +149,10 @@ CChildProcess::CChildProcess(const std::wstring& commandLine, const std::wstring
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = output.Get();
     startup.hStdError = output.Get();
+    if (showState >= 0) {
+        startup.dwFlags |= STARTF_USESHOWWINDOW;
+        startup.wShowWindow = static_cast<WORD>(showState);
+    }
     PROCESS_INFORMATION info = {};
     std::wstring buffer = commandLine;
     if (::CreateProcessW(nullptr, &buffer[0], nullptr, nullptr, TRUE, 0, nullptr,
@@ -181,16 +187,17 @@ ProcessResult CChildProcess::Wait(DWORD timeoutMs) {
 }
 
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workDir,
-                         DWORD timeoutMs) {
-    CChildProcess child(commandLine, workDir);
+                         DWORD timeoutMs, int showState) {
+    CChildProcess child(commandLine, workDir, showState);
     return child.Wait(timeoutMs);
 }
 
 ProcessResult RunProcessThatPrintsFirst(const std::wstring& commandLine,
-                                        const std::wstring& workDir, DWORD timeoutMs) {
-    ProcessResult result = RunProcess(commandLine, workDir, timeoutMs);
+                                        const std::wstring& workDir, DWORD timeoutMs,
+                                        int showState) {
+    ProcessResult result = RunProcess(commandLine, workDir, timeoutMs, showState);
     for (int start = 1; start < 3 && result.output.empty() && result.exitCode != 0; ++start) {
-        result = RunProcess(commandLine, workDir, timeoutMs);
+        result = RunProcess(commandLine, workDir, timeoutMs, showState);
     }
     return result;
 }
@@ -368,7 +375,8 @@ Box CBoxWatcher::Closed() {
     Box box;
     if (m_process.Wait(30000).exitCode == 0) {
         std::map<std::string, std::string> record = ReadRecord(m_recordPath);
-        box = {true, record["caption"], record["text"]};
+        const DWORD exStyle = std::strtoul(record["exstyle"].c_str(), nullptr, 10);
+        box = {true, record["caption"], record["text"], (exStyle & WS_EX_TOPMOST) != 0};
     }
     return box;
 }

@@ -71,10 +71,15 @@ struct ProcessResult {
     std::string output;  // standard output, as the process wrote it
 };
 
-// A started program whose standard output goes to a temporary file.
+// Given as the show state: the program is started without one.
+constexpr int kNoShowState = -1;
+
+// A started program whose standard output goes to a temporary file, with the
+// show state a shortcut would give it.
 class CChildProcess {
 public:
-    CChildProcess(const std::wstring& commandLine, const std::wstring& workDir);
+    CChildProcess(const std::wstring& commandLine, const std::wstring& workDir,
+                  int showState = kNoShowState);
     ~CChildProcess();
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
@@ -109,14 +114,15 @@ private:
 };
 
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workDir,
-                         DWORD timeoutMs = 30000);
+                         DWORD timeoutMs = 30000, int showState = kNoShowState);
 
 // RunProcess for a program that writes to standard output before it can fail.
 // Now and then Wine gives up on a start before the program runs: no output and
 // a failing exit code. Such a start, which never ran, is made again, three
 // times in all; any result of a program that ran is returned as it came.
 ProcessResult RunProcessThatPrintsFirst(const std::wstring& commandLine,
-                                        const std::wstring& workDir, DWORD timeoutMs = 30000);
+                                        const std::wstring& workDir, DWORD timeoutMs = 30000,
+                                        int showState = kNoShowState);
 
 // A fixture's record: "key=value" lines ending in CR LF. Empty when there is none.
 std::map<std::string, std::string> ReadRecord(const std::wstring& path);
@@ -144,6 +150,7 @@ struct Box {
     bool closed = false;  // false: no box appeared
     std::string caption;
     std::string text;
+    bool topmost = false;
 };
 
 // The message-box watcher, started before the box is due.
