@@ -67,6 +67,21 @@ static void StartUp(void) {
     }
 }
 
+typedef BOOL(WINAPI* AllowSetForegroundWindowFn)(DWORD);
+
+/* The foreground right handed on, user32 bound from System32 as the launcher
+ * binds it: the loader, which has no other use for user32, pays for loading it. */
+static void AllowToComeToFront(DWORD processId) {
+    const HMODULE user32 = LoadLibraryExW(L"user32.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    const AllowSetForegroundWindowFn allow =
+        user32 == NULL ? NULL
+                       : (AllowSetForegroundWindowFn)(void (*)(void))GetProcAddress(
+                             user32, "AllowSetForegroundWindow");
+    if (allow != NULL) {
+        allow(processId);
+    }
+}
+
 const wchar_t* BeginLauncherWork(const wchar_t* copy) {
     const wchar_t* const slash = wcsrchr(copy, L'\\');
     StartUp();
@@ -79,6 +94,8 @@ const wchar_t* BeginLauncherWork(const wchar_t* copy) {
 }
 
 void EndLauncherWork(void) {
+    /* The floor's shell start names no process; the grant costs the same. */
+    AllowToComeToFront(ASFW_ANY);
     ReleaseMutex(g_buildMutex);
     CloseHandle(g_buildMutex);
     LogLine("exit Quorl Launch");
@@ -212,6 +229,7 @@ BOOL StartLastProgram(wchar_t* commandLine) {
         destroy(block);
     }
     if (created) {
+        AllowToComeToFront(child.dwProcessId);
         CloseHandle(child.hProcess);
         CloseHandle(child.hThread);
         LogLine("exec Quorl.exe with a restricted token");

@@ -10,13 +10,15 @@
  * mutex, the removal of the old copy. Returns the copy's bare name for the
  * shell, which then searches for it as it does for the launcher's loader. */
 const wchar_t* BeginLauncherWork(const wchar_t* copy);
-/* After the shell has started the copy: the mutex released, the last line. */
+/* After the shell has started the copy: the foreground right handed on, the
+ * mutex released, the last line. */
 void EndLauncherWork(void);
 /* The loader's steps before the client: the log and its lines, the checks, the
  * loader mutex, the update check, the client search and probe. */
 void BeginLoaderWork(void);
 /* The last program started as the loader starts the client: the Safer attempt,
- * the restricted token, the user's environment block, CreateProcessAsUserW. */
+ * the restricted token, the user's environment block, CreateProcessAsUserW,
+ * the foreground right handed on. */
 BOOL StartLastProgram(wchar_t* commandLine);
 
 #endif
