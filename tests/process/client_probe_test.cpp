@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "tests/support/test_support.h"
 
 namespace {
@@ -33,6 +36,24 @@ TEST(IsClientRunning, FindsNothingTwiceAndLeavesNothingBehind) {
     EXPECT_FALSE(IsClientRunning(L"50051"));
     EXPECT_FALSE(IsClientRunning(L"50051"));
     EXPECT_FALSE(MutexExists(kClientMutex));
+}
+
+// A client starting meanwhile would find its own mutex there already and take
+// itself for a second instance.
+TEST(IsClientRunning, NeverMakesTheMutexWhileItProbes) {
+    std::atomic<bool> probing{true};
+    std::thread loader([&probing] {
+        while (probing) {
+            IsClientRunning(L"50051");
+        }
+    });
+    bool foundThere = false;
+    for (int look = 0; look < 20000 && !foundThere; ++look) {
+        foundThere = MutexExists(kClientMutex);
+    }
+    probing = false;
+    loader.join();
+    EXPECT_FALSE(foundThere);
 }
 
 TEST(IsClientRunning, CountsAMutexItMayNotOpenAsARunningClient) {
