@@ -14,9 +14,9 @@ enum class RestrictedStart {
 // where Safer yields no token that a process can be created with, under a
 // restricted copy of our own token that, like Safer's, makes the user the
 // owner of new objects and grants them to the user and SYSTEM. Both are
-// labelled medium integrity. Never starts the program unrestricted. It gets
-// the show state we were asked for and may come to the front. A brief
-// hold of the program's file by another process is waited out. The
+// labelled medium integrity. Never starts the program unrestricted. The
+// program gets the show state we were asked for and may come to the front. A
+// brief hold of the program's file by another process is waited out. The
 // buffer must be writable: process creation may change it. No handle to the
 // process is kept.
 RestrictedStart StartRestrictedProcess(wchar_t* commandLine);
