@@ -97,9 +97,9 @@ std::wstring CInstallation::LauncherCommandLine(const std::wstring& arguments) c
 }
 
 ProcessResult CInstallation::RunLauncher(const std::wstring& arguments, const std::wstring& workDir,
-                                         DWORD timeoutMs, int showState) const {
+                                         DWORD timeoutMs) const {
     return RunProcessThatPrintsFirst(LauncherCommandLine(arguments),
-                                     workDir.empty() ? m_appDir : workDir, timeoutMs, showState);
+                                     workDir.empty() ? m_appDir : workDir, timeoutMs);
 }
 
 }  // namespace test

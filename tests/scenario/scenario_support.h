@@ -77,7 +77,7 @@ public:
     // unless told; it always writes its directory line first, so a start that
     // Wine gave up on is made again (test::RunProcessThatPrintsFirst).
     ProcessResult RunLauncher(const std::wstring& arguments, const std::wstring& workDir = L"",
-                              DWORD timeoutMs = 30000, int showState = kNoShowState) const;
+                              DWORD timeoutMs = 30000) const;
     std::wstring LauncherCommandLine(const std::wstring& arguments) const;
 
     // Waits for the loader that a launcher started to end; false if it had not

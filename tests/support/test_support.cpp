@@ -187,17 +187,16 @@ ProcessResult CChildProcess::Wait(DWORD timeoutMs) {
 }
 
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workDir,
-                         DWORD timeoutMs, int showState) {
-    CChildProcess child(commandLine, workDir, showState);
+                         DWORD timeoutMs) {
+    CChildProcess child(commandLine, workDir);
     return child.Wait(timeoutMs);
 }
 
 ProcessResult RunProcessThatPrintsFirst(const std::wstring& commandLine,
-                                        const std::wstring& workDir, DWORD timeoutMs,
-                                        int showState) {
-    ProcessResult result = RunProcess(commandLine, workDir, timeoutMs, showState);
+                                        const std::wstring& workDir, DWORD timeoutMs) {
+    ProcessResult result = RunProcess(commandLine, workDir, timeoutMs);
     for (int start = 1; start < 3 && result.output.empty() && result.exitCode != 0; ++start) {
-        result = RunProcess(commandLine, workDir, timeoutMs, showState);
+        result = RunProcess(commandLine, workDir, timeoutMs);
     }
     return result;
 }

@@ -71,15 +71,11 @@ struct ProcessResult {
     std::string output;  // standard output, as the process wrote it
 };
 
-// Given as the show state: the program is started without one.
-constexpr int kNoShowState = -1;
-
 // A started program whose standard output goes to a temporary file, with the
-// show state a shortcut would give it.
+// show state a shortcut would give it (-1: none).
 class CChildProcess {
 public:
-    CChildProcess(const std::wstring& commandLine, const std::wstring& workDir,
-                  int showState = kNoShowState);
+    CChildProcess(const std::wstring& commandLine, const std::wstring& workDir, int showState = -1);
     ~CChildProcess();
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
@@ -114,15 +110,14 @@ private:
 };
 
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workDir,
-                         DWORD timeoutMs = 30000, int showState = kNoShowState);
+                         DWORD timeoutMs = 30000);
 
 // RunProcess for a program that writes to standard output before it can fail.
 // Now and then Wine gives up on a start before the program runs: no output and
 // a failing exit code. Such a start, which never ran, is made again, three
 // times in all; any result of a program that ran is returned as it came.
 ProcessResult RunProcessThatPrintsFirst(const std::wstring& commandLine,
-                                        const std::wstring& workDir, DWORD timeoutMs = 30000,
-                                        int showState = kNoShowState);
+                                        const std::wstring& workDir, DWORD timeoutMs = 30000);
 
 // A fixture's record: "key=value" lines ending in CR LF. Empty when there is none.
 std::map<std::string, std::string> ReadRecord(const std::wstring& path);
