@@ -1,5 +1,6 @@
 #include "base/platform.h"
 
+#include <atomic>
 #include <string>
 
 namespace platform {
@@ -35,16 +36,37 @@ Function Bind(const wchar_t* library, const char* name, const wchar_t* fallback 
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
 }
 
+// A function once bound, null where it is missing. Its members start out as
+// constants, so a function-local static of it is set up at compile time: a
+// static initialised by the bind itself would need the C++ runtime's guard,
+// which alone links its once and wait code (some 3 KB of the image that the
+// launcher copies at every start). The launcher binds from its one thread;
+// should two threads bind at once, both store the same address, and the
+// library stays loaded either way.
+template <typename Function>
+struct CBinding {
+    std::atomic<Function> function{nullptr};
+    std::atomic<bool> bound{false};
+};
+
+template <typename Function>
+Function BindOnce(CBinding<Function>& binding, const wchar_t* library, const char* name,
+                  const wchar_t* fallback = nullptr) {
+    if (!binding.bound.load(std::memory_order_acquire)) {
+        binding.function.store(Bind<Function>(library, name, fallback), std::memory_order_relaxed);
+        binding.bound.store(true, std::memory_order_release);
+    }
+    return binding.function.load(std::memory_order_relaxed);
+}
+
 }  // namespace
 
 // The macros name each function once, as its accessor and its export.
-// Binding is thread-safe and done once: the function's static is initialised
-// on the first call alone.
 // NOLINTNEXTLINE(cppcoreguidelines-macro-usage)
-#define QUORL_BIND(library, function)                                              \
-    decltype(&::function) function() {                                             \
-        static const auto bound = Bind<decltype(&::function)>(library, #function); \
-        return bound;                                                              \
+#define QUORL_BIND(library, function)                   \
+    decltype(&::function) function() {                  \
+        static CBinding<decltype(&::function)> binding; \
+        return BindOnce(binding, library, #function);   \
     }
 // NOLINTNEXTLINE(cppcoreguidelines-macro-usage)
 #define QUORL_IMPORTED(function)       \
@@ -85,9 +107,8 @@ QUORL_IMPORTED(CreateProcessAsUserW)
 // process has loaded already; Windows 7 from shlwapi alone, whose import of
 // user32 brings the window manager, so it is asked for only there.
 decltype(&::PathRemoveFileSpecW) PathRemoveFileSpecW() {
-    static const auto bound = Bind<decltype(&::PathRemoveFileSpecW)>(
-        L"kernelbase.dll", "PathRemoveFileSpecW", L"shlwapi.dll");
-    return bound;
+    static CBinding<decltype(&::PathRemoveFileSpecW)> binding;
+    return BindOnce(binding, L"kernelbase.dll", "PathRemoveFileSpecW", L"shlwapi.dll");
 }
 
 }  // namespace platform

@@ -57,8 +57,8 @@ foreach(dir IN LISTS gxx_library_dirs)
         string(APPEND quorl_link_flags " -L${dir}")
     endif()
 endforeach()
-# libstdc++'s guard for static locals calls pthread_once; the GCC driver links
-# winpthread by itself, clang's does not.
+# libstdc++'s exception runtime and its guard for static locals call pthread_once;
+# the GCC driver links winpthread by itself, clang's does not.
 string(APPEND quorl_link_flags " -lwinpthread")
 
 # The GCC's libstdc++ keeps thread_local variables (std::call_once's among them) in

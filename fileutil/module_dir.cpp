@@ -35,9 +35,10 @@ std::wstring GetModuleDirW() {
     return path;
 }
 
-const std::string& GetModuleDirA() {
-    static const std::string moduleDir = WideToAnsi(GetModuleDirW().c_str());
-    return moduleDir;
+// Worked out at each call, which start-up makes once: a static copy would need
+// the C++ runtime's initialisation guard and the code it links.
+std::string GetModuleDirA() {
+    return WideToAnsi(GetModuleDirW().c_str());
 }
 
 std::string SetCurrentDirToModuleDir() {

@@ -9,8 +9,8 @@ std::wstring GetModuleFilePathW();
 // is a drive root.
 std::wstring GetModuleDirW();
 
-// ANSI code page form of GetModuleDirW(), worked out once per process.
-const std::string& GetModuleDirA();
+// ANSI code page form of GetModuleDirW().
+std::string GetModuleDirA();
 
 // Makes the executable's directory the working directory and returns its
 // narrow form.

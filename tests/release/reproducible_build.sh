@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Two clean builds of one source tree, checked out at two different paths and built in
 # two different build directories at different times, must give a bit-identical
-# QuorlLaunch.exe that names neither path.
+# QuorlLaunch.exe that names neither path and takes at most 256 KiB.
 # Usage: reproducible_build.sh SOURCE_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -39,10 +39,16 @@ for exe in "$first" "$second"; do
         status=1
     fi
 done
+# Every start copies the image and a scanner reads the copy: it must not grow back.
+size=$(stat -c %s "$first")
+if [ "$size" -gt 262144 ]; then
+    echo "FAIL: QuorlLaunch.exe is $size bytes, over the 262144 (256 KiB) it may take" >&2
+    status=1
+fi
 # Without a certificate the build must stay unsigned.
 if osslsigncode verify -in "$first" >/dev/null 2>&1; then
     echo "FAIL: an unsigned build carries a signature" >&2
     status=1
 fi
-[ "$status" -eq 0 ] && echo "OK: bit-identical ($(stat -c %s "$first") bytes)"
+[ "$status" -eq 0 ] && echo "OK: bit-identical ($size bytes)"
 exit "$status"
