@@ -52,6 +52,7 @@ decltype(&::SaferComputeTokenFromLevel) SaferComputeTokenFromLevel();
 decltype(&::SaferCloseLevel) SaferCloseLevel();
 decltype(&::OpenProcessToken) OpenProcessToken();
 decltype(&::CreateRestrictedToken) CreateRestrictedToken();
+decltype(&::GetTokenInformation) GetTokenInformation();
 decltype(&::AllocateAndInitializeSid) AllocateAndInitializeSid();
 decltype(&::FreeSid) FreeSid();
 decltype(&::SetTokenInformation) SetTokenInformation();

@@ -13,10 +13,12 @@ constexpr DWORD kPathChars = MAX_PATH;
 
 }  // namespace
 
+// A path cut to fit the buffer names another file, or none: no path is
+// better than a wrong one.
 std::wstring GetModuleFilePathW() {
     wchar_t buffer[kPathChars + 1] = {};
-    ::GetModuleFileNameW(nullptr, buffer, kPathChars);
-    return buffer;
+    const DWORD length = ::GetModuleFileNameW(nullptr, buffer, kPathChars);
+    return length < kPathChars ? std::wstring(buffer, length) : std::wstring();
 }
 
 std::wstring GetModuleDirW() {
@@ -41,11 +43,12 @@ std::string GetModuleDirA() {
     return WideToAnsi(GetModuleDirW().c_str());
 }
 
-std::string SetCurrentDirToModuleDir() {
+bool SetCurrentDirToModuleDir(std::string& narrowDir) {
+    const std::wstring dir = GetModuleDirW();
+    narrowDir = GetModuleDirA();
     // The wide call reaches the directory even when its name has characters
     // the ANSI code page cannot hold; the narrow text is only for the log.
-    ::SetCurrentDirectoryW(GetModuleDirW().c_str());
-    return GetModuleDirA();
+    return !dir.empty() && ::SetCurrentDirectoryW(dir.c_str());
 }
 
 std::string WideToAnsi(const wchar_t* text) {

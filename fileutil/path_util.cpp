@@ -1,5 +1,6 @@
 #include "fileutil/path_util.h"
 
+#include <windows.h>
 #include <direct.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -53,6 +54,12 @@ bool CreateDirectoryPath(std::string path) {
 bool PathExists(std::string path) {
     struct _stat64i32 status = {};
     return QueryStatus(path, status);
+}
+
+bool ClearReadOnlyAttribute(const wchar_t* path) {
+    const DWORD attributes = ::GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+           ::SetFileAttributesW(path, attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
 }
 
 std::string NormalizePathSeparators(std::string path) {

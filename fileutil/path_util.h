@@ -9,6 +9,10 @@ bool CreateDirectoryPath(std::string path);
 // True when a file or a directory exists at the narrow path.
 bool PathExists(std::string path);
 
+// Clears the file's read-only attribute; true when it had one and has it no
+// longer. Its other attributes stay.
+bool ClearReadOnlyAttribute(const wchar_t* path);
+
 // Copy of the path with every "/" turned into "\".
 std::string NormalizePathSeparators(std::string path);
 

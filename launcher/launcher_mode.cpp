@@ -146,7 +146,8 @@ LoaderStart BuildAndStartLoaderInTurn(const std::wstring& parameters) {
 void RunLauncher(int argc, char* argv[]) {
     Log("start Quorl Launch...");
     Log("build Quorl Loader...");
-    if (BuildAndStartLoaderInTurn(BuildLoaderParameters(argc, argv)) == LoaderStart::kNotBuilt) {
+    // A loader the shell refused to start is as good as none: no client comes.
+    if (BuildAndStartLoaderInTurn(BuildLoaderParameters(argc, argv)) != LoaderStart::kStarted) {
         Log("build Quorl Loader failed!");
     }
     Log("exit Quorl Launch");

@@ -65,30 +65,36 @@ DWORD ArchiveInstaller() {
 }
 
 // Whoever held the installer through the whole wait of the move holds it
-// still, so the deletion does not wait for him again.
+// still, so the deletion does not wait for him again. The installer has run
+// and is used up: a read-only attribute (kept from a download medium, say)
+// must not make it run again at every start.
 bool DeleteInstaller(DWORD archiveError) {
     const std::string installer = WStringToString(kUpdateInstaller);
     const auto removeInstaller = [&] { return RuntimeFileResult(std::remove(installer.c_str())); };
-    const DWORD error =
+    DWORD error =
         IsFileHeld(archiveError) ? removeInstaller() : RetryWhileFileHeld(removeInstaller);
+    if (error != ERROR_SUCCESS && !IsFileHeld(error) && ClearReadOnlyAttribute(kUpdateInstaller)) {
+        error = removeInstaller();
+    }
     return error == ERROR_SUCCESS;
 }
 
-// True when the installer ran and ended.
+// True when the installer ran and was seen to end.
 bool RunCheckedInstaller() {
     // Held until the installer has ended: meanwhile nobody can change or
     // rename the file, so the installer that runs is the one checked. A
     // scanner's hold is waited out; what we cannot open the shell cannot
-    // start either.
+    // start either, and its signature was never read.
     const CScopedKernelHandle installer =
         OpenFileWhenFree(kUpdateInstaller, GENERIC_READ, FILE_SHARE_READ);
-    if (!InstallerPassesSignatureCheck(installer.Get(), kUpdateInstaller)) {
+    if (installer.IsValid() && !InstallerPassesSignatureCheck(installer.Get(), kUpdateInstaller)) {
         Log("setup.exe signature check failed, keep it pending");
         return false;
     }
     Log("found setup.exe OK, update and waiting...");
-    if (!installer.IsValid() || !RunUpdateSetupAndWait()) {
-        // Archiving an installer that never ran would lose the update.
+    if (!installer.IsValid() || !RunUpdateSetupAndWait(kUpdateInstaller)) {
+        // Archiving an installer that never ran, or ran without our seeing it
+        // end, would lose the update.
         Log("start setup.exe failed, keep it pending");
         return false;
     }

@@ -27,8 +27,15 @@ int main(int argc, char* argv[]) {
     LoadDllsFromSystem32Only();
     // Made before the working directory moves, so relative to where we were started.
     CreateDirectoryPath("logs");
-    const std::string moduleDir = SetCurrentDirToModuleDir();
+    std::string moduleDir;
+    const bool inModuleDir = SetCurrentDirToModuleDir(moduleDir);
     CSimpleLogger::GetInstance()->Log(moduleDir.c_str());
+    if (!inModuleDir) {
+        // Every later step would look for the installation where we were
+        // started, and blame security software for files it never deleted.
+        Log("set working directory failed!");
+        return 1;
+    }
     if (CheckRequiredFiles() != 0) {
         ShowRequiredFilesMessage();
         return 1;

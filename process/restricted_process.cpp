@@ -1,5 +1,10 @@
 #include "process/restricted_process.h"
 
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <vector>
+
 #include "base/file_hold.h"
 #include "base/platform.h"
 #include "base/scoped_handle.h"
@@ -60,7 +65,7 @@ private:
 bool IsPrimaryToken(HANDLE token) {
     TOKEN_TYPE type = TokenImpersonation;
     DWORD size = 0;
-    return ::GetTokenInformation(token, TokenType, &type, sizeof type, &size) &&
+    return platform::GetTokenInformation()(token, TokenType, &type, sizeof type, &size) &&
            type == TokenPrimary;
 }
 
@@ -86,15 +91,91 @@ CScopedToken ComputeNormalUserToken() {
     return normalUser;
 }
 
-// Administrators, S-1-5-32-544.
-CScopedSid AllocateAdministratorsSid() {
-    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    PSID sid = nullptr;
-    if (!platform::AllocateAndInitializeSid()(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                              DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &sid)) {
-        return CScopedSid();
+// The groups that UAC's filtered token makes deny-only, as Microsoft lists
+// them ("How User Account Control works"): of the local machine, the
+// administrators and the operators of accounts, servers, printers, backups,
+// cryptography and network configuration, the power users, the remote access
+// servers and the pre-Windows 2000 compatible access; of a domain, its
+// administrators, controllers, certificate, schema, enterprise and policy
+// administrators; and "local account and member of Administrators",
+// S-1-5-114. A list of what to deny rather than of what to keep: a group that
+// the client needs stays enabled, as in a standard user's token.
+constexpr DWORD kBuiltinAdministrativeRids[] = {DOMAIN_ALIAS_RID_ADMINS,
+                                                DOMAIN_ALIAS_RID_POWER_USERS,
+                                                DOMAIN_ALIAS_RID_ACCOUNT_OPS,
+                                                DOMAIN_ALIAS_RID_SYSTEM_OPS,
+                                                DOMAIN_ALIAS_RID_PRINT_OPS,
+                                                DOMAIN_ALIAS_RID_BACKUP_OPS,
+                                                DOMAIN_ALIAS_RID_RAS_SERVERS,
+                                                DOMAIN_ALIAS_RID_PREW2KCOMPACCESS,
+                                                DOMAIN_ALIAS_RID_NETWORK_CONFIGURATION_OPS,
+                                                DOMAIN_ALIAS_RID_CRYPTO_OPERATORS};
+constexpr DWORD kDomainAdministrativeRids[] = {
+    DOMAIN_GROUP_RID_ADMINS,
+    DOMAIN_GROUP_RID_CONTROLLERS,
+    DOMAIN_GROUP_RID_CERT_ADMINS,
+    DOMAIN_GROUP_RID_SCHEMA_ADMINS,
+    DOMAIN_GROUP_RID_ENTERPRISE_ADMINS,
+    DOMAIN_GROUP_RID_POLICY_ADMINS,
+    DOMAIN_GROUP_RID_READONLY_CONTROLLERS,
+    DOMAIN_GROUP_RID_ENTERPRISE_READONLY_DOMAIN_CONTROLLERS};
+// Not in every SDK's winnt.h.
+constexpr DWORD kLocalAccountAndAdministratorRid = 114;
+
+template <size_t Count>
+bool IsListed(DWORD rid, const DWORD (&rids)[Count]) {
+    return std::find(std::begin(rids), std::end(rids), rid) != std::end(rids);
+}
+
+bool IsAdministrativeGroup(PSID sid) {
+    const SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    if (!::IsValidSid(sid) ||
+        std::memcmp(::GetSidIdentifierAuthority(sid), &ntAuthority, sizeof ntAuthority) != 0) {
+        return false;
     }
-    return CScopedSid(sid);
+    const BYTE count = *::GetSidSubAuthorityCount(sid);
+    if (count == 0) {
+        return false;
+    }
+    const DWORD first = *::GetSidSubAuthority(sid, 0);
+    const DWORD last = *::GetSidSubAuthority(sid, count - 1U);
+    switch (count) {
+        case 1:
+            return first == kLocalAccountAndAdministratorRid;
+        case 2:
+            return first == SECURITY_BUILTIN_DOMAIN_RID &&
+                   IsListed(last, kBuiltinAdministrativeRids);
+        case 5:  // S-1-5-21-<three of the domain's>-<group>
+            return first == SECURITY_NT_NON_UNIQUE && IsListed(last, kDomainAdministrativeRids);
+        default:
+            return false;
+    }
+}
+
+// The token's groups; empty when they cannot be read.
+std::vector<BYTE> ReadTokenGroups(HANDLE token) {
+    DWORD size = 0;
+    // Fails as it must without a buffer, telling the size it needs.
+    platform::GetTokenInformation()(token, TokenGroups, nullptr, 0, &size);
+    std::vector<BYTE> groups(size);
+    if (size == 0 ||
+        !platform::GetTokenInformation()(token, TokenGroups, groups.data(), size, &size)) {
+        groups.clear();
+    }
+    return groups;
+}
+
+// The administrative groups among the token's, pointing into `groups`.
+std::vector<SID_AND_ATTRIBUTES> AdministrativeGroupsOf(const std::vector<BYTE>& groups) {
+    std::vector<SID_AND_ATTRIBUTES> administrative;
+    const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(groups.data());
+    const SID_AND_ATTRIBUTES* const first = list->Groups;
+    for (const SID_AND_ATTRIBUTES* group = first; group != first + list->GroupCount; ++group) {
+        if (IsAdministrativeGroup(group->Sid)) {
+            administrative.push_back({group->Sid, 0});
+        }
+    }
+    return administrative;
 }
 
 // Our own user: TOKEN_USER and room for the longest SID it points to.
@@ -136,7 +217,7 @@ void SetUserDefaultDacl(HANDLE token, const TOKEN_USER& user) {
 void SetUserDefaults(HANDLE restricted, const CScopedToken& own) {
     TokenUserBuffer user = {};
     DWORD size = 0;
-    if (!::GetTokenInformation(own.Get(), TokenUser, &user, sizeof user, &size)) {
+    if (!platform::GetTokenInformation()(own.Get(), TokenUser, &user, sizeof user, &size)) {
         return;
     }
     TOKEN_OWNER owner = {user.user.User.Sid};
@@ -145,9 +226,10 @@ void SetUserDefaults(HANDLE restricted, const CScopedToken& own) {
 }
 
 // What the Safer normal-user level computes, made by hand: our own token with
-// Administrators for deny only, no privilege but change-notify, and the user's
-// owner and default DACL. A restricted form of our own token needs no
-// privilege to start a process with.
+// every administrative group for deny only, no privilege but change-notify,
+// and the user's owner and default DACL. A restricted form of our own token
+// needs no privilege to start a process with. Groups that cannot be read
+// start nothing: none could be denied.
 CScopedToken MakeRestrictedToken() {
     // The new token's handle has the access asked for here: what process
     // creation, the environment block, the integrity label and the defaults need.
@@ -158,13 +240,14 @@ CScopedToken MakeRestrictedToken() {
         return CScopedToken();
     }
     const CScopedToken own(rawOwn);
-    const CScopedSid administrators = AllocateAdministratorsSid();
-    if (!administrators.IsValid()) {
+    const std::vector<BYTE> groups = ReadTokenGroups(own.Get());
+    if (groups.empty()) {
         return CScopedToken();
     }
-    SID_AND_ATTRIBUTES denyOnly = {administrators.Get(), 0};
+    std::vector<SID_AND_ATTRIBUTES> denyOnly = AdministrativeGroupsOf(groups);
     HANDLE restricted = nullptr;
-    if (!platform::CreateRestrictedToken()(own.Get(), DISABLE_MAX_PRIVILEGE, 1, &denyOnly, 0,
+    if (!platform::CreateRestrictedToken()(own.Get(), DISABLE_MAX_PRIVILEGE,
+                                           static_cast<DWORD>(denyOnly.size()), denyOnly.data(), 0,
                                            nullptr, 0, nullptr, &restricted)) {
         return CScopedToken();
     }

@@ -6,7 +6,7 @@
 enum class RestrictedStart {
     kNotStarted,
     kSaferLevel,          // the token of the Safer normal-user level
-    kOwnTokenRestricted,  // our own token with Administrators deny-only and no privileges
+    kOwnTokenRestricted,  // our own token, its administrative groups deny-only, no privileges
 };
 
 // Starts the command line with reduced rights, on the interactive desktop,

@@ -7,14 +7,14 @@
 #include "base/scoped_handle.h"
 #include "base/user_desktop.h"
 
-bool RunUpdateSetupAndWait() {
+bool RunUpdateSetupAndWait(const wchar_t* path) {
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof info;
     // A cut download would bring the shell's box back at every start, and the
     // user can do nothing about it: the failure is logged and the installer
     // stays pending. An elevation prompt is no error box and still appears.
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    info.lpFile = L"..\\update\\setup.exe";
+    info.lpFile = path;
     info.lpParameters = L"";
     info.nShow = SW_SHOWNORMAL;
     const auto shellExecuteEx = platform::ShellExecuteExW();
@@ -25,7 +25,7 @@ bool RunUpdateSetupAndWait() {
         return false;
     }
     const CScopedKernelHandle process(info.hProcess);
-    // Only the installer's own process is waited for, not what it starts.
-    ::WaitForSingleObject(process.Get(), INFINITE);
-    return true;
+    // Only the installer's own process is waited for, not what it starts. A
+    // wait that failed has not seen it end, and the caller must not archive it.
+    return ::WaitForSingleObject(process.Get(), INFINITE) == WAIT_OBJECT_0;
 }

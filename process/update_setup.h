@@ -1,6 +1,6 @@
 #pragma once
 
-// Runs "..\update\setup.exe" through the shell and waits for its process to
-// end, however long it takes. True after an installer ran and ended, false
-// when no installer process was started.
-bool RunUpdateSetupAndWait();
+// Runs the installer at `path` through the shell and waits for its process to
+// end, however long it takes. True after an installer ran and was seen to
+// end; false when no installer process was started or the wait failed.
+bool RunUpdateSetupAndWait(const wchar_t* path);

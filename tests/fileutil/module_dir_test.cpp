@@ -16,7 +16,9 @@ TEST(ModuleDirTest, DirectoryIsTheProgramsOwnWithoutTrailingSeparator) {
 TEST(ModuleDirTest, SetCurrentDirToModuleDirMovesTheWorkingDirectory) {
     test::CTempDir elsewhere;
     test::CCurrentDirScope restore(elsewhere.Path());
-    EXPECT_EQ(GetModuleDirA(), SetCurrentDirToModuleDir());
+    std::string narrowDir;
+    EXPECT_TRUE(SetCurrentDirToModuleDir(narrowDir));
+    EXPECT_EQ(GetModuleDirA(), narrowDir);
     wchar_t current[MAX_PATH + 1] = {};
     ::GetCurrentDirectoryW(MAX_PATH, current);
     EXPECT_EQ(test::ProgramDir(), current);

@@ -1,6 +1,9 @@
 #include "fake_platform.h"
 
+#include <sddl.h>
+
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 
@@ -122,6 +125,37 @@ BOOL WINAPI FakeCreateRestrictedToken(HANDLE token, DWORD flags, DWORD disableCo
     return TRUE;
 }
 
+// The script's groups in place of our own token's, as one TOKEN_GROUPS.
+BOOL WINAPI FakeGetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS type, LPVOID info,
+                                    DWORD length, PDWORD needed) {
+    if (type != TokenGroups || (g_script.groups.empty() && !g_script.readGroupsFails)) {
+        return ::GetTokenInformation(token, type, info, length, needed);
+    }
+    std::vector<BYTE> sids;
+    for (const std::string& text : g_script.groups) {
+        PSID sid = nullptr;
+        ::ConvertStringSidToSidA(text.c_str(), &sid);
+        const auto* bytes = static_cast<const BYTE*>(sid);
+        sids.insert(sids.end(), bytes, bytes + ::GetLengthSid(sid));
+        ::LocalFree(sid);
+    }
+    const DWORD count = static_cast<DWORD>(g_script.groups.size());
+    const DWORD head = offsetof(TOKEN_GROUPS, Groups) + count * sizeof(SID_AND_ATTRIBUTES);
+    *needed = head + static_cast<DWORD>(sids.size());
+    if (g_script.readGroupsFails || info == nullptr || length < *needed) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    auto* groups = static_cast<TOKEN_GROUPS*>(info);
+    BYTE* next = static_cast<BYTE*>(info) + head;
+    std::copy(sids.begin(), sids.end(), next);
+    groups->GroupCount = count;
+    for (DWORD i = 0; i < count; next += ::GetLengthSid(next), ++i) {
+        groups->Groups[i] = {next, SE_GROUP_ENABLED};
+    }
+    return TRUE;
+}
+
 BOOL WINAPI FakeAllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD s0,
                                          DWORD s1, DWORD s2, DWORD s3, DWORD s4, DWORD s5, DWORD s6,
                                          DWORD s7, PSID* sid) {
@@ -208,6 +242,13 @@ BOOL WINAPI FakeShellExecuteExW(SHELLEXECUTEINFOW* info) {
                       " a box");
     // An installer that has ended already.
     info->hProcess = Handed(::CreateEventW(nullptr, TRUE, TRUE, nullptr), "installer");
+    HANDLE unwaitable = nullptr;
+    if (g_script.installerWaitFails) {
+        // Without SYNCHRONIZE the wait fails at once.
+        ::DuplicateHandle(::GetCurrentProcess(), info->hProcess, ::GetCurrentProcess(), &unwaitable,
+                          EVENT_MODIFY_STATE, FALSE, DUPLICATE_CLOSE_SOURCE);
+        info->hProcess = Handed(unwaitable, "installer");
+    }
     return TRUE;
 }
 
@@ -255,6 +296,7 @@ QUORL_FAKE(SaferComputeTokenFromLevel, true)
 QUORL_FAKE(SaferCloseLevel, true)
 QUORL_FAKE(OpenProcessToken, true)
 QUORL_FAKE(CreateRestrictedToken, true)
+QUORL_FAKE(GetTokenInformation, true)
 QUORL_FAKE(AllocateAndInitializeSid, true)
 QUORL_FAKE(FreeSid, true)
 QUORL_FAKE(SetTokenInformation, true)

@@ -20,12 +20,15 @@ struct Script {
     bool saferProcessFails = false;   // process creation refuses the Safer token only
     bool openTokenFails = false;
     bool restrictTokenFails = false;
+    bool readGroupsFails = false;
+    std::vector<std::string> groups;  // our own token's groups, as SIDs; empty: the real ones
     bool allocateSidFails = false;  // every SID: the label's and Administrators'
     bool setLabelFails = false;
     bool setDefaultsFails = false;  // the owner and the default DACL
     bool noUserEnv = false;         // userenv.dll could not be bound
     bool createBlockFails = false;
     bool createProcessFails = false;
+    bool installerWaitFails = false;  // the installer's handle cannot be waited on
 };
 
 // The id of every process that the stand-in creation makes.

@@ -117,7 +117,7 @@ TEST(StartRestrictedProcess, SetsTheUsersOwnerAndDefaultDaclBeforeCreation) {
 TEST(StartRestrictedProcess, StartsNothingWhenTheFallbackFailsToo) {
     for (const Failure& failure :
          {Failure{"own token not opened", Failing(&fake::Script::openTokenFails, true)},
-          Failure{"no Administrators SID", Failing(&fake::Script::allocateSidFails, true)},
+          Failure{"own groups not read", Failing(&fake::Script::readGroupsFails, true)},
           Failure{"token not restricted", Failing(&fake::Script::restrictTokenFails, true)},
           Failure{"every creation refused", Failing(&fake::Script::createProcessFails)}}) {
         SCOPED_TRACE(failure.name);
@@ -125,6 +125,29 @@ TEST(StartRestrictedProcess, StartsNothingWhenTheFallbackFailsToo) {
         EXPECT_FALSE(Made(kClientAllowed));
         ExpectReleasedAndRestricted();
     }
+}
+
+// As UAC's filtered token: every administrative group the token holds, and
+// only those; a group with a listed number in another place is no such group.
+TEST(StartRestrictedProcess, MakesEveryAdministrativeGroupOfOurTokenDenyOnly) {
+    const std::string domain = "S-1-5-21-7-8-9-";
+    const std::vector<std::string> denied = {
+        "S-1-5-32-544", "S-1-5-32-547", "S-1-5-32-548", "S-1-5-32-549", "S-1-5-32-550",
+        "S-1-5-32-551", "S-1-5-32-553", "S-1-5-32-554", "S-1-5-32-556", "S-1-5-32-569",
+        "S-1-5-114",    domain + "498", domain + "512", domain + "516", domain + "517",
+        domain + "518", domain + "519", domain + "520", domain + "521"};
+    fake::Script script = Failing(&fake::Script::saferTokenUnusable);
+    script.groups = {"S-1-1-0",      "S-1-5-4",        "S-1-5-11",     "S-1-5-113",
+                     "S-1-5-32-545", "S-1-5-32-555",   domain + "513", "S-1-5-21-7-8-512",
+                     "S-1-5-80-544", "S-1-5-5-0-4711", "S-1-16-12288", "S-1-15-2-544"};
+    script.groups.insert(script.groups.end(), denied.begin(), denied.end());
+    std::string expected = "restrict own token deny-only";
+    for (const std::string& sid : denied) {
+        expected += " " + sid;
+    }
+    EXPECT_EQ(RestrictedStart::kOwnTokenRestricted, StartWith(script));
+    EXPECT_TRUE(Made(expected)) << fake::Calls()[0];
+    ExpectReleasedAndRestricted();
 }
 
 TEST(StartRestrictedProcess, StartsWithoutTheLabelWhenItCannotBeSet) {
@@ -156,11 +179,16 @@ TEST(StartRestrictedProcess, PassesTheCommandLineUnchanged) {
 // The installer's elevation prompt comes from a process not yet known, so any
 // process may come to the front, before the shell starts the installer; a
 // cut download must not bring up a box of the shell's at every start.
+// A wait that fails has not seen the installer end: it stays pending.
 TEST(RunUpdateSetupAndWait, AllowsThePromptToTheFrontAndAsksTheShellForNoBox) {
-    fake::Start({});
-    EXPECT_TRUE(RunUpdateSetupAndWait());
-    EXPECT_EQ(fake::Calls(), (Calls{"allow any", "shell ..\\update\\setup.exe without a box"}));
-    EXPECT_EQ(fake::Unreleased(), Calls{});
+    for (const bool waitFails : {false, true}) {
+        fake::Script script;
+        script.installerWaitFails = waitFails;
+        fake::Start(script);
+        EXPECT_EQ(!waitFails, RunUpdateSetupAndWait(L"..\\update\\setup.exe"));
+        EXPECT_EQ(fake::Calls(), (Calls{"allow any", "shell ..\\update\\setup.exe without a box"}));
+        EXPECT_EQ(fake::Unreleased(), Calls{});
+    }
 }
 
 TEST(SetMediumIntegrity, ReportsWhetherTheLabelWasSet) {

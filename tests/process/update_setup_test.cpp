@@ -32,7 +32,7 @@ public:
 private:
     static DWORD WINAPI Run(void* context) {
         auto* self = static_cast<CBoundedRun*>(context);
-        self->m_result = RunUpdateSetupAndWait();
+        self->m_result = RunUpdateSetupAndWait(L"..\\update\\setup.exe");
         return 0;
     }
     static BOOL CALLBACK PressOk(HWND window, LPARAM) {

@@ -185,9 +185,10 @@ struct HoldCase {
     const wchar_t* held;   // in the installation's root
     const wchar_t* share;  // holder.exe's --file: none, read or write
     DWORD holdMs;
-    Lines updateLines;      // the loader's
-    bool started;           // the loader by the launcher, the client by the loader
-    bool sameCopy = false;  // the old loader copy is the launcher byte for byte
+    Lines updateLines;            // the loader's
+    bool started;                 // the loader by the launcher, the client by the loader
+    bool sameCopy = false;        // the old loader copy is the launcher byte for byte
+    bool signedLauncher = false;  // with an installer of its own subject
     friend void PrintTo(const HoldCase& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -196,9 +197,14 @@ class HeldFile : public ::testing::TestWithParam<HoldCase> {};
 TEST_P(HeldFile, DelaysTheStepOrFailsItAsToday) {
     const HoldCase& hold = GetParam();
     const bool launcher = hold.held == std::wstring(kLoaderCopy);
-    test::CInstallation install;
+    if (hold.signedLauncher && !test::FileExists(test::ProgramPath(test::kSignedLauncher))) {
+        GTEST_SKIP() << test::kNoSignedPrograms;
+    }
+    test::CInstallation install(L"app",
+                                hold.signedLauncher ? test::kSignedLauncher : L"QuorlLaunch.exe");
     if (hold.held == std::wstring(kInstaller)) {
-        install.AddPendingInstaller();
+        install.AddPendingInstaller(hold.signedLauncher ? L"signed\\setup-same.exe"
+                                                        : L"fake_setup.exe");
     }
     test::WriteFileBytes(install.App(L"QuorlLoader.exe"),
                          hold.sameCopy ? test::ReadFileBytes(install.LauncherPath()) : "stale");
@@ -246,6 +252,9 @@ INSTANTIATE_TEST_SUITE_P(
                       HoldCase{"ClientLong", L"Quorl.exe", L"none", 20000, kNoUpdate, false},
                       HoldCase{"Installer", kInstaller, L"none", 3000, kArchivedLines, true},
                       HoldCase{"InstallerLong", kInstaller, L"none", 20000, kPending, true},
+                      // A signature never read is no signature that failed.
+                      HoldCase{"SignedInstallerLong", kInstaller, L"none", 20000, kPending, true,
+                               false, true},
                       HoldCase{"RanInstaller", kInstaller, L"read", 3000, kArchivedLines, true},
                       HoldCase{"RanInstallerLong", kInstaller, L"read", 20000, kLeft, true}),
     ::testing::PrintToStringParamName());
@@ -268,7 +277,14 @@ TEST(LoaderRoad, SecondLoaderEndsWhileTheFirstHoldsTheLoaderMutexOrDeniesItToUs)
 }
 
 // What the loader finds beside the pending installer.
-enum class Before { kNothing, kClientRunning, kOlderBackup, kReadOnlyOlderBackup, kCutDownload };
+enum class Before {
+    kNothing,
+    kClientRunning,
+    kOlderBackup,
+    kReadOnlyOlderBackup,
+    kReadOnlyPair,  // the installer read-only too
+    kCutDownload
+};
 
 struct UpdateCase {
     const char* name;
@@ -297,13 +313,17 @@ TEST_P(UpdateRoad, RunsTheInstallerOnceOrKeepsItPending) {
     }
     const std::string installer = test::ReadFileBytes(install.InstallerPath());
     const std::wstring backup = install.App(L"setup.exe.bak");
-    const bool older =
-        update.before == Before::kOlderBackup || update.before == Before::kReadOnlyOlderBackup;
+    const bool readOnly =
+        update.before == Before::kReadOnlyOlderBackup || update.before == Before::kReadOnlyPair;
+    const bool older = update.before == Before::kOlderBackup || readOnly;
     if (older) {
         test::WriteFileBytes(backup, "previous update");
     }
-    if (update.before == Before::kReadOnlyOlderBackup) {
+    if (readOnly) {
         ::SetFileAttributesW(backup.c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+    if (update.before == Before::kReadOnlyPair) {
+        ::SetFileAttributesW(install.InstallerPath().c_str(), FILE_ATTRIBUTE_READONLY);
     }
     const CScopedKernelHandle clientMutex(
         update.before == Before::kClientRunning
@@ -312,6 +332,7 @@ TEST_P(UpdateRoad, RunsTheInstallerOnceOrKeepsItPending) {
 
     const test::ProcessResult result = install.RunLauncher(kLoaderArguments);
     ::SetFileAttributesW(backup.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::SetFileAttributesW(install.InstallerPath().c_str(), FILE_ATTRIBUTE_NORMAL);
     // A box of the shell's would hold the loader until the time limit.
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(0u, result.exitCode);
@@ -332,12 +353,13 @@ TEST_P(UpdateRoad, RunsTheInstallerOnceOrKeepsItPending) {
         ASSERT_EQ(1u, client.count("started"));
         EXPECT_GT(std::stoull(client.at("started")), std::stoull(record.at("end")));
     }
-    if (update.before == Before::kCutDownload) {
-        // Still pending, it meets the next start the same way.
+    if (update.before == Before::kCutDownload || update.before == Before::kReadOnlyPair) {
+        // Still pending, it meets the next start the same way; run, never again.
         ASSERT_TRUE(install.RunLauncher(kLoaderArguments).finished);
-        EXPECT_EQ(Concat(LoaderLines(install, kPending), LoaderLines(install, kPending)),
+        EXPECT_EQ(Concat(LoaderLines(install, update.updateLines),
+                         LoaderLines(install, ran ? kNoUpdate : kPending)),
                   install.LogMessages());
-        EXPECT_EQ(installer, test::ReadFileBytes(install.InstallerPath()));
+        EXPECT_EQ(ran ? "" : installer, test::ReadFileBytes(install.InstallerPath()));
     }
 }
 
@@ -363,6 +385,8 @@ INSTANTIATE_TEST_SUITE_P(
         UpdateCase{"InstallerRunsOnceWhenTheOlderBackupCannotBeRemoved", kLauncher, kFakeSetup,
                    Before::kReadOnlyOlderBackup,
                    Concat(kReplacedLines, {"backup setup.exe failed!"})},
+        UpdateCase{"ReadOnlyInstallerRunsOnceBesideAReadOnlyBackup", kLauncher, kFakeSetup,
+                   Before::kReadOnlyPair, Concat(kReplacedLines, {"backup setup.exe failed!"})},
         UpdateCase{"CutDownloadStaysPendingWithoutABox", kLauncher, kFakeSetup,
                    Before::kCutDownload, kPending},
         UpdateCase{"SignedSameCertificate", kSigned, L"signed\\setup-same.exe", Before::kNothing,
