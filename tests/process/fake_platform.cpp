@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <sstream>
 #include <utility>
 
 #include "base/platform.h"
@@ -125,33 +127,31 @@ BOOL WINAPI FakeCreateRestrictedToken(HANDLE token, DWORD flags, DWORD disableCo
     return TRUE;
 }
 
-// The script's groups in place of our own token's, as one TOKEN_GROUPS.
+// The script's groups in place of our own token's, each SID in a slot of
+// the largest size.
 BOOL WINAPI FakeGetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS type, LPVOID info,
                                     DWORD length, PDWORD needed) {
     if (type != TokenGroups || (g_script.groups.empty() && !g_script.readGroupsFails)) {
         return ::GetTokenInformation(token, type, info, length, needed);
     }
-    std::vector<BYTE> sids;
-    for (const std::string& text : g_script.groups) {
-        PSID sid = nullptr;
-        ::ConvertStringSidToSidA(text.c_str(), &sid);
-        const auto* bytes = static_cast<const BYTE*>(sid);
-        sids.insert(sids.end(), bytes, bytes + ::GetLengthSid(sid));
-        ::LocalFree(sid);
-    }
-    const DWORD count = static_cast<DWORD>(g_script.groups.size());
+    std::istringstream texts(g_script.groups);
+    const std::vector<std::string> sids{std::istream_iterator<std::string>(texts), {}};
+    const DWORD count = static_cast<DWORD>(sids.size());
     const DWORD head = offsetof(TOKEN_GROUPS, Groups) + count * sizeof(SID_AND_ATTRIBUTES);
-    *needed = head + static_cast<DWORD>(sids.size());
-    if (g_script.readGroupsFails || info == nullptr || length < *needed) {
+    *needed = head + count * SECURITY_MAX_SID_SIZE;
+    if (g_script.readGroupsFails || length < *needed) {
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
     auto* groups = static_cast<TOKEN_GROUPS*>(info);
-    BYTE* next = static_cast<BYTE*>(info) + head;
-    std::copy(sids.begin(), sids.end(), next);
     groups->GroupCount = count;
-    for (DWORD i = 0; i < count; next += ::GetLengthSid(next), ++i) {
-        groups->Groups[i] = {next, SE_GROUP_ENABLED};
+    for (DWORD i = 0; i < count; ++i) {
+        BYTE* const slot = static_cast<BYTE*>(info) + head + i * SECURITY_MAX_SID_SIZE;
+        PSID sid = nullptr;
+        ::ConvertStringSidToSidA(sids[i].c_str(), &sid);
+        ::CopySid(SECURITY_MAX_SID_SIZE, slot, sid);
+        ::LocalFree(sid);
+        groups->Groups[i] = {slot, SE_GROUP_ENABLED};
     }
     return TRUE;
 }

@@ -21,7 +21,7 @@ struct Script {
     bool openTokenFails = false;
     bool restrictTokenFails = false;
     bool readGroupsFails = false;
-    std::vector<std::string> groups;  // our own token's groups, as SIDs; empty: the real ones
+    std::string groups;  // our own token's groups, SIDs apart by blanks; empty: the real ones
     bool allocateSidFails = false;  // every SID: the label's and Administrators'
     bool setLabelFails = false;
     bool setDefaultsFails = false;  // the owner and the default DACL
