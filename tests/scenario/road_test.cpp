@@ -185,10 +185,10 @@ struct HoldCase {
     const wchar_t* held;   // in the installation's root
     const wchar_t* share;  // holder.exe's --file: none, read or write
     DWORD holdMs;
-    Lines updateLines;            // the loader's
-    bool started;                 // the loader by the launcher, the client by the loader
-    bool sameCopy = false;        // the old loader copy is the launcher byte for byte
-    bool signedLauncher = false;  // with an installer of its own subject
+    Lines updateLines;      // the loader's
+    bool started;           // the loader by the launcher, the client by the loader
+    bool sameCopy = false;  // the old loader copy is the launcher byte for byte
+    bool signs = false;     // a signed launcher, with an installer of its own subject
     friend void PrintTo(const HoldCase& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -197,14 +197,12 @@ class HeldFile : public ::testing::TestWithParam<HoldCase> {};
 TEST_P(HeldFile, DelaysTheStepOrFailsItAsToday) {
     const HoldCase& hold = GetParam();
     const bool launcher = hold.held == std::wstring(kLoaderCopy);
-    if (hold.signedLauncher && !test::FileExists(test::ProgramPath(test::kSignedLauncher))) {
+    if (hold.signs && !test::FileExists(test::ProgramPath(test::kSignedLauncher))) {
         GTEST_SKIP() << test::kNoSignedPrograms;
     }
-    test::CInstallation install(L"app",
-                                hold.signedLauncher ? test::kSignedLauncher : L"QuorlLaunch.exe");
+    test::CInstallation install(L"app", hold.signs ? test::kSignedLauncher : L"QuorlLaunch.exe");
     if (hold.held == std::wstring(kInstaller)) {
-        install.AddPendingInstaller(hold.signedLauncher ? L"signed\\setup-same.exe"
-                                                        : L"fake_setup.exe");
+        install.AddPendingInstaller(hold.signs ? L"signed\\setup-same.exe" : L"fake_setup.exe");
     }
     test::WriteFileBytes(install.App(L"QuorlLoader.exe"),
                          hold.sameCopy ? test::ReadFileBytes(install.LauncherPath()) : "stale");
