@@ -136,15 +136,24 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"NegativeDelay", L"1 -1 loader", {}}),
     ::testing::PrintToStringParamName());
 
-TEST(LauncherRoad, UnderAnotherNameStartsNoLoaderFromTheEmptyCopy) {
-    test::CInstallation install;
-    install.RenameLauncher(L"QuorlStart.exe");
-    const test::ProcessResult result = install.RunLauncher(L"");
-    ASSERT_TRUE(result.finished);
-    EXPECT_EQ(0u, result.exitCode);
-    EXPECT_TRUE(test::ProcessIdsNamed(L"QuorlLoader.exe").empty());
-    EXPECT_EQ(FailedLauncherLines(install), install.LogMessages());
-    EXPECT_EQ("", install.LoaderCopy());
+// Without a QuorlLaunch.exe the copy stays empty; with one that is no program
+// the copy is whole, and the shell refuses it with a box of its own.
+TEST(LauncherRoad, UnderAnotherNameStartsNoLoaderFromTheEmptyCopyOrOneTheShellRefuses) {
+    for (const char* launcherFile : {"", "no program"}) {
+        test::CInstallation install;
+        install.RenameLauncher(L"QuorlStart.exe");
+        std::unique_ptr<test::CBoxWatcher> shellBox;
+        if (*launcherFile != '\0') {
+            test::WriteFileBytes(install.App(L"QuorlLaunch.exe"), launcherFile);
+            shellBox = std::make_unique<test::CBoxWatcher>(L"*", install.InRoot(L"box.txt"));
+        }
+        const test::ProcessResult result = install.RunLauncher(L"");
+        ASSERT_TRUE(result.finished);
+        EXPECT_EQ(0u, result.exitCode);
+        EXPECT_TRUE(test::ProcessIdsNamed(L"QuorlLoader.exe").empty());
+        EXPECT_EQ(FailedLauncherLines(install), install.LogMessages());
+        EXPECT_EQ(launcherFile, install.LoaderCopy());
+    }
 }
 
 TEST(LauncherRoad, StartsNoLoaderWhileAnEarlierOneStillRunsFromTheCopy) {
