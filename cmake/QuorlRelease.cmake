@@ -44,6 +44,69 @@ else()
         "$<$<CONFIG:Release,MinSizeRel>:${CMAKE_SOURCE_DIR}/launcher/no_demangler.cpp>")
 endif()
 
+# ---- Mitigations -----------------------------------------------------------------
+# What a security review scans the image for, each as far as the toolchain offers it:
+# the stack protector everywhere; Control Flow Guard and CET shadow-stack compatibility
+# where the linker writes them (MSVC, lld; GNU ld 2.40 writes neither). The tests compile
+# with the same flags, so that they run the code as the image runs it; only the image is
+# linked with the guard's table and CET compatibility.
+# tests/release/mitigations.sh fails when the shipped image loses one.
+if(MSVC)
+    # /GS is the default; named, with /sdl's further checks, so that nothing turns it off.
+    target_compile_options(quorl_build_settings INTERFACE
+        "$<$<COMPILE_LANGUAGE:C,CXX>:/GS;/sdl;/guard:cf>")
+    target_link_options(QuorlLaunch PRIVATE /guard:cf /CETCOMPAT)
+else()
+    target_compile_options(quorl_build_settings INTERFACE
+        "$<$<COMPILE_LANGUAGE:C,CXX>:-fstack-protector-strong>")
+    # At the link the flag brings the protector's runtime, libssp: the guard, seeded
+    # before main (see launcher/main.cpp), and the report of a smashed stack.
+    target_link_options(quorl_build_settings INTERFACE -fstack-protector-strong)
+
+    include(CheckCompilerFlag)
+    include(CheckLinkerFlag)
+    include(CheckSourceCompiles)
+    check_linker_flag(CXX "LINKER:--Xlink=-guard:cf" QUORL_LINKER_GUARD_CF)
+    check_linker_flag(CXX "LINKER:--Xlink=-cetcompat" QUORL_LINKER_CETCOMPAT)
+    # clang 16 and later take -mguard=cf; clang 14 only its front end's own option.
+    check_compiler_flag(CXX -mguard=cf QUORL_COMPILER_MGUARD_CF)
+    if(QUORL_COMPILER_MGUARD_CF)
+        set(quorl_guard_cf_flag -mguard=cf)
+    elseif(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        set(quorl_guard_cf_flag -Xclang -cfguard)
+    endif()
+    if(QUORL_LINKER_GUARD_CF AND DEFINED quorl_guard_cf_flag)
+        list(JOIN quorl_guard_cf_flag " " quorl_guard_cf_flag_string)
+        target_compile_options(quorl_build_settings INTERFACE
+            "$<$<COMPILE_LANGUAGE:C,CXX>:SHELL:${quorl_guard_cf_flag_string}>")
+        # No longjmp table: the runtime's setjmp is not instrumented, so Windows would
+        # find no target in one and end the process at a longjmp. lld 14 writes none
+        # unasked, later ones unless told; one argument, since the last /guard counts.
+        target_link_options(QuorlLaunch PRIVATE "SHELL:-Xlinker --Xlink=-guard:cf,nolongjmp")
+        # mingw-w64 11 and later define the guard's pointers and load configuration in
+        # their runtime; older ones do not, and then the program brings its own.
+        set(CMAKE_REQUIRED_FLAGS ${quorl_guard_cf_flag_string})
+        set(CMAKE_REQUIRED_LINK_OPTIONS "LINKER:--Xlink=-guard:cf")
+        check_source_compiles(C
+            "static int f(void) { return 0; } int (*volatile g)(void) = f;
+             int main(void) { return g(); }"
+            QUORL_RUNTIME_HAS_GUARD_CF)
+        unset(CMAKE_REQUIRED_FLAGS)
+        unset(CMAKE_REQUIRED_LINK_OPTIONS)
+        if(NOT QUORL_RUNTIME_HAS_GUARD_CF)
+            # Outside our settings, which link it to every target of ours.
+            add_library(quorl_guard_load_config STATIC
+                ${CMAKE_SOURCE_DIR}/launcher/guard_load_config.c)
+            target_compile_options(quorl_guard_load_config PRIVATE
+                -Wall -Wextra -Wpedantic -Werror)
+            target_link_libraries(quorl_build_settings INTERFACE quorl_guard_load_config)
+        endif()
+    endif()
+    if(QUORL_LINKER_CETCOMPAT)
+        target_link_options(QuorlLaunch PRIVATE "LINKER:--Xlink=-cetcompat")
+    endif()
+endif()
+
 # ---- Optional signature ----------------------------------------------------------
 set(QUORL_SIGN_CERT "" CACHE FILEPATH
     "PEM certificate (chain) to sign QuorlLaunch.exe with; empty builds unsigned")
