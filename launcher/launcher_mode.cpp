@@ -31,30 +31,6 @@ const wchar_t kShellVerb[] = L"open";
 const wchar_t kBuildMutexName[] = L"QuorlLaunch.exe";
 constexpr DWORD kBuildWaitMs = 30000;
 
-// An empty argument, or one with a blank, a tab or a double quote, would be
-// lost or split on its way to the loader; it is quoted by the rules that the
-// runtime's command-line splitting undoes (backslashes are literal unless they
-// precede a double quote). Any other argument passes as it is.
-std::wstring QuoteArgument(const std::wstring& argument) {
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
-        return argument;
-    }
-    std::wstring quoted = L"\"";
-    std::wstring::size_type backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    quoted += L'"';
-    return quoted;
-}
-
 // ERROR_SUCCESS once the loader file is a fresh, whole copy of the launcher.
 DWORD RebuildLoaderFile() {
     std::remove(WStringToString(kLoaderFile).c_str());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/scoped_handle.h"
+#include "launcher/launcher_mode.h"
 #include "tests/support/clock.h"
 #include "tests/support/utf8.h"
 
@@ -62,8 +63,8 @@ bool HasStamp(const std::string& line);
 // without their stamps; fails the test on a line without one.
 std::vector<std::string> Messages(const std::string& logText);
 
-// Appends an argument quoted by the rules that CommandLineToArgvW undoes.
-std::wstring QuoteArgument(const std::wstring& argument);
+// The launcher's own quoting, which CommandLineToArgvW undoes.
+using ::QuoteArgument;
 
 struct ProcessResult {
     bool finished = false;  // false: killed at the time limit
