@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "base/file_hold.h"
@@ -30,6 +31,7 @@ const wchar_t kShellVerb[] = L"open";
 // one is still writing it, or one of them would start a half-written copy.
 const wchar_t kBuildMutexName[] = L"QuorlLaunch.exe";
 constexpr DWORD kBuildWaitMs = 30000;
+constexpr DWORD kDeniedLockPauseMs = 100;
 
 // ERROR_SUCCESS once the loader file is a fresh, whole copy of the launcher.
 DWORD RebuildLoaderFile() {
@@ -106,10 +108,29 @@ std::wstring BuildLoaderParameters(int argc, char* argv[]) {
     return parameters;
 }
 
-LoaderStart BuildAndStartLoaderInTurn(const std::wstring& parameters) {
-    CNamedMutex buildLock(kBuildMutexName, CNamedMutex::Access::kCreate);
+// Our turn at the build lock, within 30 s in all. One that we may not open
+// (an older launcher's, made elevated under its token's default DACL) cannot
+// be waited on, so we look again until it is gone and ours to make. A failed
+// wait lets us build no more than a lock held past the wait does.
+bool TakeBuildTurn(std::optional<CNamedMutex>& buildLock) {
+    const ULONGLONG deadline = ::GetTickCount64() + kBuildWaitMs;
+    for (buildLock.emplace(kBuildMutexName, CNamedMutex::Access::kCreate);
+         !buildLock->IsValid() && buildLock->Existed();
+         buildLock.emplace(kBuildMutexName, CNamedMutex::Access::kCreate)) {
+        if (::GetTickCount64() >= deadline) {
+            return false;
+        }
+        ::Sleep(kDeniedLockPauseMs);
+    }
+    const ULONGLONG now = ::GetTickCount64();
     // Without a mutex to be had, the launcher builds as if it were alone.
-    if (buildLock.IsValid() && !buildLock.Lock(kBuildWaitMs)) {
+    return !buildLock->IsValid() ||
+           buildLock->Lock(now < deadline ? static_cast<DWORD>(deadline - now) : 0);
+}
+
+LoaderStart BuildAndStartLoaderInTurn(const std::wstring& parameters) {
+    std::optional<CNamedMutex> buildLock;
+    if (!TakeBuildTurn(buildLock)) {
         return LoaderStart::kNotBuilt;
     }
     // The shell has mapped the loader's image by the time it returns, so the

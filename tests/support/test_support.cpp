@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include <sddl.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 #include <winternl.h>
@@ -214,6 +215,16 @@ std::map<std::string, std::string> ReadRecord(const std::wstring& path) {
         }
     }
     return record;
+}
+
+CScopedKernelHandle CreateMutexUnder(const wchar_t* sddl, const wchar_t* name, bool owned) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    EXPECT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                       &descriptor, nullptr));
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    CScopedKernelHandle mutex(::CreateMutexW(&attributes, owned, name));
+    ::LocalFree(descriptor);
+    return mutex;
 }
 
 bool RunningUnderWine() {

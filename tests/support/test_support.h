@@ -125,6 +125,9 @@ std::map<std::string, std::string> ReadRecord(const std::wstring& path);
 
 bool RunningUnderWine();
 
+// A mutex made under the descriptor `sddl`, as a process with other rights makes it.
+CScopedKernelHandle CreateMutexUnder(const wchar_t* sddl, const wchar_t* name, bool owned);
+
 // Ids of the running processes whose executable has this file name.
 std::vector<DWORD> ProcessIdsNamed(const std::wstring& exeName);
 
