@@ -38,8 +38,8 @@ CNamedMutex::CNamedMutex(const wchar_t* name, Access access)
 }
 
 CNamedMutex::~CNamedMutex() {
-    if (m_owned) {
-        // Fails only for a mutex this thread does not own, which m_owned rules out.
+    // Kept, it is the system's to give back; owned, this thread's to release.
+    if (m_owned && m_mutex.IsValid()) {
         ::ReleaseMutex(m_mutex.Get());
     }
 }

@@ -28,11 +28,8 @@ public:
     // leaves it to us all the same.
     bool Lock(DWORD timeoutMs, DWORD* status = nullptr);
 
-    // Held, never closed, and owned, never given back: the system does both when the process ends.
-    void KeepUntilProcessEnds() noexcept {
-        m_owned = false;
-        m_mutex.Release();
-    }
+    // Held, never closed: the system releases it when the process ends.
+    void KeepUntilProcessEnds() noexcept { m_mutex.Release(); }
 
 private:
     CScopedKernelHandle m_mutex;

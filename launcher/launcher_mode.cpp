@@ -35,7 +35,7 @@ constexpr DWORD kDeniedLockPauseMs = 100;
 
 // ERROR_SUCCESS once the loader file is a fresh, whole copy of the launcher.
 DWORD RebuildLoaderFile() {
-    std::remove(WStringToString(kLoaderFile).c_str());
+    std::remove(WStringToString(kLoaderFile).c_str());  // one left there fails the copy
     return CopyFileBytes(WStringToString(kLauncherFile), WStringToString(kLoaderFile));
 }
 
