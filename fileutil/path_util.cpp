@@ -42,7 +42,7 @@ bool CreateDirectoryPath(std::string path) {
         if (IsDrivePrefix(prefix)) {
             continue;
         }
-        // One that a racing process made after our look serves as well as ours.
+        // cppcheck-suppress knownConditionTrueFalse ; one that a racing process made serves too
         if (!IsDirectory(prefix) && _mkdir(prefix.c_str()) == -1 && !IsDirectory(prefix)) {
             return false;
         }
