@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <set>
 #include <thread>
-#include <vector>
 
 #include "fileutil/path_util.h"
 #include "tests/support/test_support.h"
