@@ -22,10 +22,9 @@ public:
     bool Existed() const noexcept { return m_existed; }
     bool IsValid() const noexcept { return m_mutex.IsValid(); }
 
-    // Waits up to `timeoutMs` to own it; `status`, when given, receives the
-    // wait's result, which tells a lock held elsewhere (WAIT_TIMEOUT) from a
-    // failed wait. An owner that ended without giving it back (WAIT_ABANDONED)
-    // leaves it to us all the same.
+    // Waits up to `timeoutMs` to own it; `status`, when given, gets the wait's result, which
+    // tells a lock held elsewhere (WAIT_TIMEOUT) from a failed wait. An owner that ended
+    // without giving it back (WAIT_ABANDONED) leaves it to us all the same.
     bool Lock(DWORD timeoutMs, DWORD* status = nullptr);
 
     // Held, never closed: the system releases it when the process ends.

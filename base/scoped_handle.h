@@ -32,10 +32,9 @@ public:
         return handle;
     }
 
-    // Closing keeps the caller's last-error value, so a GetLastError() read
-    // after a scope ends still describes the call the caller made. The handle
-    // held is never closed to be kept. A close fails only for a handle never
-    // ours or closed already, a fault no caller could mend: it goes unreported.
+    // Closing keeps the caller's last-error value, so a GetLastError() read after a scope
+    // ends still describes the caller's call. The handle held is never closed to be kept; a
+    // close fails only for a handle never ours or closed already, which no caller could mend.
     void Reset(Handle handle = Traits::Invalid()) noexcept {
         if (Traits::IsValid(m_handle) && handle != m_handle) {
             const DWORD lastError = ::GetLastError();

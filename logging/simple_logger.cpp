@@ -96,9 +96,8 @@ CSimpleLogger::~CSimpleLogger() = default;
 void CSimpleLogger::Log(const char* message) {
     const std::string line = FormatStamp() + (message ? message : "") + '\n';
     AppendToFile(ToFileText(line));
-    // Without a console or a redirect there is no output to fail, nor anyone to tell.
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+    std::fwrite(line.data(), 1, line.size(), stdout);  // without a console or redirect, for nobody
+    std::fflush(stdout);                               // to read: no failure worth telling
 }
 
 void CSimpleLogger::AppendToFile(const std::string& text) {
