@@ -31,7 +31,7 @@ DWORD RetryWhileFileHeld(const std::function<DWORD()>& attempt,
 
 CScopedKernelHandle OpenFileWhenFree(const wchar_t* path, DWORD access, DWORD share) {
     CScopedKernelHandle file;
-    RetryWhileFileHeld([&] {
+    RetryWhileFileHeld([&] {  // the handle tells how it went
         file.Reset(::CreateFileW(path, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                  nullptr));
         return file.IsValid() ? ERROR_SUCCESS : ::GetLastError();

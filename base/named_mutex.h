@@ -10,7 +10,7 @@
 class CNamedMutex {
 public:
     enum class Access {
-        kCreate,    // made when missing, as CreateMutexW does, not taken
+        kCreate,    // made when missing, open to every interactive user's process, not taken
         kOpenOnly,  // never made: asking must not stand in for its owner
     };
 
@@ -22,9 +22,10 @@ public:
     bool Existed() const noexcept { return m_existed; }
     bool IsValid() const noexcept { return m_mutex.IsValid(); }
 
-    // Waits up to `timeoutMs` to own it. An owner that ended without giving
-    // it back (WAIT_ABANDONED) leaves it to us all the same.
-    bool Lock(DWORD timeoutMs);
+    // Waits up to `timeoutMs` to own it; `status`, when given, gets the wait's result, which
+    // tells a lock held elsewhere (WAIT_TIMEOUT) from a failed wait. An owner that ended
+    // without giving it back (WAIT_ABANDONED) leaves it to us all the same.
+    bool Lock(DWORD timeoutMs, DWORD* status = nullptr);
 
     // Held, never closed: the system releases it when the process ends.
     void KeepUntilProcessEnds() noexcept { m_mutex.Release(); }

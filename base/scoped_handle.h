@@ -32,10 +32,11 @@ public:
         return handle;
     }
 
-    // Closing keeps the caller's last-error value, so a GetLastError() read
-    // after a scope ends still describes the call the caller made.
+    // Closing keeps the caller's last-error value, so a GetLastError() read after a scope
+    // ends still describes the caller's call. The handle held is never closed to be kept; a
+    // close fails only for a handle never ours or closed already, which no caller could mend.
     void Reset(Handle handle = Traits::Invalid()) noexcept {
-        if (Traits::IsValid(m_handle)) {
+        if (Traits::IsValid(m_handle) && handle != m_handle) {
             const DWORD lastError = ::GetLastError();
             Traits::Close(m_handle);
             ::SetLastError(lastError);

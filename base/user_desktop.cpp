@@ -13,6 +13,6 @@ WORD RequestedShowState() {
 void AllowToComeToFront(DWORD processId) {
     const auto allow = platform::AllowSetForegroundWindow();
     if (allow != nullptr) {
-        allow(processId);
+        allow(processId);  // refused when not ours to give: nothing else would give it
     }
 }

@@ -13,6 +13,7 @@ namespace {
 constexpr size_t kBlockBytes = 256;
 
 struct FileCloser {
+    // A written copy is closed and checked where it is made: these were read, or failed already.
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }
 };
 using CScopedFile = std::unique_ptr<std::FILE, FileCloser>;

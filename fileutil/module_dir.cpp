@@ -27,7 +27,7 @@ std::wstring GetModuleDirW() {
     // and under Wine the window manager with it, before main.
     const auto removeFileSpec = platform::PathRemoveFileSpecW();
     if (removeFileSpec != nullptr) {
-        removeFileSpec(path.data());
+        removeFileSpec(path.data());  // FALSE: nothing removed, the path stays
     }
     // PathRemoveFileSpecW ends the text with a NUL but leaves the length alone.
     const std::wstring::size_type end = path.find(L'\0');
@@ -57,6 +57,6 @@ std::string WideToAnsi(const wchar_t* text) {
         return std::string();
     }
     std::vector<char> buffer(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text, -1, buffer.data(), size, nullptr, nullptr);
+    ::WideCharToMultiByte(CP_ACP, 0, text, -1, buffer.data(), size, nullptr, nullptr);  // sized
     return std::string(buffer.data());
 }

@@ -14,6 +14,11 @@ bool QueryStatus(const std::string& path, struct _stat64i32& status) {
     return _stat64i32(path.c_str(), &status) == 0;
 }
 
+bool IsDirectory(const std::string& path) {
+    struct _stat64i32 status = {};
+    return QueryStatus(path, status) && (status.st_mode & kDirectoryModeBit) != 0;
+}
+
 // True for a drive designator such as "C:" and for the empty prefix in front
 // of a leading backslash: neither can be created.
 bool IsDrivePrefix(const std::string& prefix) {
@@ -38,14 +43,8 @@ bool CreateDirectoryPath(std::string path) {
         if (IsDrivePrefix(prefix)) {
             continue;
         }
-        struct _stat64i32 status = {};
-        if (QueryStatus(prefix, status)) {
-            if ((status.st_mode & kDirectoryModeBit) == 0) {
-                return false;
-            }
-            continue;
-        }
-        if (_mkdir(prefix.c_str()) == -1) {
+        // cppcheck-suppress knownConditionTrueFalse ; one that a racing process made serves too
+        if (!IsDirectory(prefix) && _mkdir(prefix.c_str()) == -1 && !IsDirectory(prefix)) {
             return false;
         }
     }

@@ -15,7 +15,7 @@ constexpr std::size_t kBytesPerWideUnit = 4;
 constexpr std::size_t kConversionFailed = static_cast<std::size_t>(-1);
 
 void UseUserDefaultCharacterLocale() {
-    std::setlocale(LC_CTYPE, "");
+    std::setlocale(LC_CTYPE, "");  // refused, the C locale stays: ASCII converts still
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "base/file_hold.h"
@@ -30,34 +31,11 @@ const wchar_t kShellVerb[] = L"open";
 // one is still writing it, or one of them would start a half-written copy.
 const wchar_t kBuildMutexName[] = L"QuorlLaunch.exe";
 constexpr DWORD kBuildWaitMs = 30000;
-
-// An empty argument, or one with a blank, a tab or a double quote, would be
-// lost or split on its way to the loader; it is quoted by the rules that the
-// runtime's command-line splitting undoes (backslashes are literal unless they
-// precede a double quote). Any other argument passes as it is.
-std::wstring QuoteArgument(const std::wstring& argument) {
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
-        return argument;
-    }
-    std::wstring quoted = L"\"";
-    std::wstring::size_type backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    quoted += L'"';
-    return quoted;
-}
+constexpr DWORD kDeniedLockPauseMs = 100;
 
 // ERROR_SUCCESS once the loader file is a fresh, whole copy of the launcher.
 DWORD RebuildLoaderFile() {
-    std::remove(WStringToString(kLoaderFile).c_str());
+    std::remove(WStringToString(kLoaderFile).c_str());  // one left there fails the copy
     return CopyFileBytes(WStringToString(kLauncherFile), WStringToString(kLoaderFile));
 }
 
@@ -130,10 +108,29 @@ std::wstring BuildLoaderParameters(int argc, char* argv[]) {
     return parameters;
 }
 
-LoaderStart BuildAndStartLoaderInTurn(const std::wstring& parameters) {
-    CNamedMutex buildLock(kBuildMutexName, CNamedMutex::Access::kCreate);
+// Our turn at the build lock, within 30 s in all. One that we may not open
+// (an older launcher's, made elevated under its token's default DACL) cannot
+// be waited on, so we look again until it is gone and ours to make. A failed
+// wait lets us build no more than a lock held past the wait does.
+bool TakeBuildTurn(std::optional<CNamedMutex>& buildLock) {
+    const ULONGLONG deadline = ::GetTickCount64() + kBuildWaitMs;
+    for (buildLock.emplace(kBuildMutexName, CNamedMutex::Access::kCreate);
+         !buildLock->IsValid() && buildLock->Existed();
+         buildLock.emplace(kBuildMutexName, CNamedMutex::Access::kCreate)) {
+        if (::GetTickCount64() >= deadline) {
+            return false;
+        }
+        ::Sleep(kDeniedLockPauseMs);
+    }
+    const ULONGLONG now = ::GetTickCount64();
     // Without a mutex to be had, the launcher builds as if it were alone.
-    if (buildLock.IsValid() && !buildLock.Lock(kBuildWaitMs)) {
+    return !buildLock->IsValid() ||
+           buildLock->Lock(now < deadline ? static_cast<DWORD>(deadline - now) : 0);
+}
+
+LoaderStart BuildAndStartLoaderInTurn(const std::wstring& parameters) {
+    std::optional<CNamedMutex> buildLock;
+    if (!TakeBuildTurn(buildLock)) {
         return LoaderStart::kNotBuilt;
     }
     // The shell has mapped the loader's image by the time it returns, so the

@@ -130,7 +130,7 @@ void ShowClientMissingMessage() {
     // From user32, which the box loads anyway.
     const auto format = platform::wsprintfW();
     if (format != nullptr) {
-        format(message, kClientMissingFormat, kClientPathForMessage);
+        format(message, kClientMissingFormat, kClientPathForMessage);  // fixed text: it fits
     }
     ShowErrorMessage(message);
 }

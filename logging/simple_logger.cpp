@@ -22,7 +22,7 @@ std::unique_ptr<CSimpleLogger> g_instance;
 void RemoveOversizedLog() {
     struct _stat64i32 status = {};
     if (_stat64i32(kLogPath, &status) == 0 && status.st_size > kMaxKeptLogSize) {
-        std::remove(kLogPath);
+        std::remove(kLogPath);  // held by another process: a later start removes it
     }
 }
 
@@ -30,7 +30,7 @@ std::string FormatStamp() {
     const __time64_t now = _time64(nullptr);
     char stamp[64] = {};
     if (const struct tm* local = _localtime64(&now)) {
-        std::strftime(stamp, sizeof stamp, kStampFormat, local);
+        std::strftime(stamp, sizeof stamp, kStampFormat, local);  // 22 characters always fit
     }
     return stamp;
 }
@@ -50,7 +50,8 @@ std::string ToFileText(const std::string& line) {
 }
 
 // Serialises seek-to-end and write across every process appending to the
-// file: without it, concurrent appends lose and tear lines.
+// file: without it, concurrent appends lose and tear lines. Where it cannot be
+// taken, the line is written unlocked all the same rather than lost.
 class CWholeFileLock {
 public:
     explicit CWholeFileLock(HANDLE file)
@@ -59,7 +60,7 @@ public:
                                 &m_overlapped) != FALSE) {}
     ~CWholeFileLock() {
         if (m_locked) {
-            ::UnlockFileEx(m_file, 0, MAXDWORD, MAXDWORD, &m_overlapped);
+            ::UnlockFileEx(m_file, 0, MAXDWORD, MAXDWORD, &m_overlapped);  // ours to unlock
         }
     }
     CWholeFileLock(const CWholeFileLock&) = delete;
@@ -95,8 +96,8 @@ CSimpleLogger::~CSimpleLogger() = default;
 void CSimpleLogger::Log(const char* message) {
     const std::string line = FormatStamp() + (message ? message : "") + '\n';
     AppendToFile(ToFileText(line));
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+    std::fwrite(line.data(), 1, line.size(), stdout);  // without a console or redirect, for nobody
+    std::fflush(stdout);                               // to read: no failure worth telling
 }
 
 void CSimpleLogger::AppendToFile(const std::string& text) {
@@ -105,7 +106,10 @@ void CSimpleLogger::AppendToFile(const std::string& text) {
     }
     CWholeFileLock lock(m_file.Get());
     LARGE_INTEGER noMove = {};
-    ::SetFilePointerEx(m_file.Get(), noMove, nullptr, FILE_END);
-    DWORD written = 0;
-    ::WriteFile(m_file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    // Written at the end only, never over another process's lines; a failed
+    // write (a full disk) costs the line in the file alone, with nowhere to say so.
+    if (::SetFilePointerEx(m_file.Get(), noMove, nullptr, FILE_END)) {
+        DWORD written = 0;
+        ::WriteFile(m_file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
 }

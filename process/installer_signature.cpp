@@ -94,7 +94,7 @@ CScopedCertificate VerifiedSignerCertificate(HANDLE file, const wchar_t* path) {
         signer = SignerOfVerifiedState(data.hWVTStateData);
     }
     data.dwStateAction = WTD_STATEACTION_CLOSE;
-    platform::WinVerifyTrust()(noUser, &action, &data);
+    platform::WinVerifyTrust()(noUser, &action, &data);  // frees the state, judges nothing
     return signer;
 }
 

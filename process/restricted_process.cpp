@@ -290,10 +290,10 @@ bool StartUnderToken(HANDLE token, CUserEnvironment& environment, wchar_t* comma
                    : ::GetLastError();
     });
     if (created == ERROR_SUCCESS) {
+        const CScopedKernelHandle process(child.hProcess);
+        const CScopedKernelHandle thread(child.hThread);
         // Otherwise the client the user asked for opens behind other windows.
         AllowToComeToFront(child.dwProcessId);
-        ::CloseHandle(child.hProcess);
-        ::CloseHandle(child.hThread);
     }
     return created == ERROR_SUCCESS;
 }

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "fileutil/path_util.h"
 #include "tests/support/test_support.h"
@@ -41,7 +44,19 @@ TEST(CreateDirectoryPath, CreatesEveryMissingElementOnceAndStopsAtAFile) {
             const test::CCurrentDirScope cwd(dir.Path());
             test::WriteFileBytes(dir / L"plain", "x");
             const std::string path = (absolute ? test::ToUtf8(dir / L"") : "") + row.path;
-            EXPECT_EQ(row.created, CreateDirectoryPath(path));
+            // Launchers started together make the log directory at once: all agree.
+            std::atomic<int> started{0};
+            std::atomic<int> agreeing{0};
+            std::vector<std::thread> racers(8);
+            for (std::thread& racer : racers) {
+                racer = std::thread([&] {
+                    for (++started; started < 8;) {
+                    }
+                    agreeing += CreateDirectoryPath(path) == row.created;
+                });
+            }
+            std::for_each(racers.begin(), racers.end(), [](std::thread& racer) { racer.join(); });
+            EXPECT_EQ(8, agreeing);
             // The second time it finds what the first made.
             EXPECT_EQ(row.created, CreateDirectoryPath(path));
             EXPECT_EQ(row.directories, DirectoriesBelow(dir.Path()));

@@ -530,25 +530,31 @@ TEST(RequiredFilesRoad, MissingOnesAreLoggedInOrderUnderOneBox) {
 }
 
 TEST(ConcurrentLaunchers, TakeTurnsRewritingTheLoader) {
-    test::CInstallation install;
-    test::WriteFileBytes(install.App(L"QuorlLoader.exe"), "stale");
-    // The test plays a launcher that is still writing the loader copy.
-    const CScopedKernelHandle otherLauncher(::CreateMutexW(nullptr, TRUE, L"QuorlLaunch.exe"));
-    ASSERT_TRUE(otherLauncher.IsValid());
-    test::CChildProcess launcher(install.LauncherCommandLine(L""), install.AppDir());
-    ASSERT_TRUE(launcher.Started());
-    // From its last line before the lock, a launcher that took no turn would
-    // be through the copy and ended within moments.
-    ASSERT_TRUE(install.WaitForLogMessage("build Quorl Loader..."));
-    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(launcher.Handle(), 200));
-    EXPECT_EQ("stale", install.LoaderCopy());
+    // The test plays a launcher that is still writing the loader copy; then an
+    // older one started elevated, whose lock we may not open ("D:").
+    for (const wchar_t* const descriptor : {L"", L"D:"}) {
+        SCOPED_TRACE(test::ToUtf8(descriptor));
+        test::CInstallation install;
+        test::WriteFileBytes(install.App(L"QuorlLoader.exe"), "stale");
+        CScopedKernelHandle otherLauncher =
+            test::CreateMutexUnder(descriptor, L"QuorlLaunch.exe", true);
+        ASSERT_TRUE(otherLauncher.IsValid());
+        test::CChildProcess launcher(install.LauncherCommandLine(L""), install.AppDir());
+        ASSERT_TRUE(launcher.Started());
+        // From its last line before the lock, a launcher that took no turn would
+        // be through the copy and ended within moments.
+        ASSERT_TRUE(install.WaitForLogMessage("build Quorl Loader..."));
+        EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(launcher.Handle(), 200));
+        EXPECT_EQ("stale", install.LoaderCopy());
 
-    ::ReleaseMutex(otherLauncher.Get());
-    const test::ProcessResult result = launcher.Wait(30000);
-    ASSERT_TRUE(result.finished);
-    ASSERT_TRUE(install.WaitForLoader());
-    EXPECT_TRUE(install.LoaderCopyIsWhole());
-    EXPECT_EQ(LauncherLines(install), test::Messages(result.output));
+        ::ReleaseMutex(otherLauncher.Get());
+        otherLauncher.Reset();
+        const test::ProcessResult result = launcher.Wait(30000);
+        ASSERT_TRUE(result.finished);
+        ASSERT_TRUE(install.WaitForLoader());
+        EXPECT_TRUE(install.LoaderCopyIsWhole());
+        EXPECT_EQ(LauncherLines(install), test::Messages(result.output));
+    }
 }
 
 TEST(ConcurrentLaunchers, GiveUpWithALogLineWhenTheBuildLockIsNeverFreed) {

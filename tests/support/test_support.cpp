@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include <sddl.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 #include <winternl.h>
@@ -118,25 +119,6 @@ std::vector<std::string> Messages(const std::string& logText) {
     return messages;
 }
 
-std::wstring QuoteArgument(const std::wstring& argument) {
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
-        return argument;
-    }
-    std::wstring quoted = L"\"";
-    std::wstring::size_type backslashes = 0;
-    for (wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        // Backslashes are literal unless they precede a double quote.
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    return quoted.append(backslashes * 2, L'\\') + L'"';
-}
-
 CChildProcess::CChildProcess(const std::wstring& commandLine, const std::wstring& workDir,
                              int showState)
     : m_outputPath(UniqueTempPath(L"out")) {
@@ -158,7 +140,7 @@ CChildProcess::CChildProcess(const std::wstring& commandLine, const std::wstring
     if (::CreateProcessW(nullptr, &buffer[0], nullptr, nullptr, TRUE, 0, nullptr,
                          workDir.empty() ? nullptr : workDir.c_str(), &startup, &info)) {
         m_process.Reset(info.hProcess);
-        ::CloseHandle(info.hThread);
+        const CScopedKernelHandle thread(info.hThread);
     }
 }
 
@@ -233,6 +215,16 @@ std::map<std::string, std::string> ReadRecord(const std::wstring& path) {
         }
     }
     return record;
+}
+
+CScopedKernelHandle CreateMutexUnder(const wchar_t* sddl, const wchar_t* name, bool owned) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    EXPECT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                       &descriptor, nullptr));
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    CScopedKernelHandle mutex(::CreateMutexW(&attributes, owned, name));
+    ::LocalFree(descriptor);
+    return mutex;
 }
 
 bool RunningUnderWine() {

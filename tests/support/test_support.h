@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/scoped_handle.h"
+#include "launcher/launcher_mode.h"
 #include "tests/support/clock.h"
 #include "tests/support/utf8.h"
 
@@ -62,8 +63,8 @@ bool HasStamp(const std::string& line);
 // without their stamps; fails the test on a line without one.
 std::vector<std::string> Messages(const std::string& logText);
 
-// Appends an argument quoted by the rules that CommandLineToArgvW undoes.
-std::wstring QuoteArgument(const std::wstring& argument);
+// The launcher's own quoting, which CommandLineToArgvW undoes.
+using ::QuoteArgument;
 
 struct ProcessResult {
     bool finished = false;  // false: killed at the time limit
@@ -123,6 +124,9 @@ ProcessResult RunProcessThatPrintsFirst(const std::wstring& commandLine,
 std::map<std::string, std::string> ReadRecord(const std::wstring& path);
 
 bool RunningUnderWine();
+
+// A mutex made under the descriptor `sddl`, as a process with other rights makes it.
+CScopedKernelHandle CreateMutexUnder(const wchar_t* sddl, const wchar_t* name, bool owned);
 
 // Ids of the running processes whose executable has this file name.
 std::vector<DWORD> ProcessIdsNamed(const std::wstring& exeName);
