@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -46,7 +47,7 @@ std::wstring QuoteArgument(const std::wstring& argument) {
             ++backslashes;
             continue;
         }
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        quoted.append(c == L'"' ? (backslashes * 2) + 1 : backslashes, L'\\');
         backslashes = 0;
         quoted += c;
     }
@@ -80,7 +81,7 @@ bool BuildLoader() {
 }
 
 // What became of the loader.
-enum class LoaderStart {
+enum class LoaderStart : std::uint8_t {
     kNotBuilt,    // no lock in time, no whole copy, or one that cannot be opened to start
     kNotStarted,  // built, but the shell did not start it (it may tell the user itself)
     kStarted,
