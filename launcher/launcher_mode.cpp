@@ -122,7 +122,7 @@ LoaderStart StartLoader(const std::wstring& parameters) {
 }
 
 // The launcher's first two arguments (default "1" and "0"), then "  loader".
-std::wstring BuildLoaderParameters(int argc, char* argv[]) {
+std::wstring BuildLoaderParameters(int argc, const char* const argv[]) {
     std::wstring parameters =
         argc < 2 ? kDefaultArgument1 : QuoteArgument(StringToWString(argv[1]));
     parameters += kSeparator;
