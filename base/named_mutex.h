@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "base/scoped_handle.h"
 
 // A named mutex, and whether it was there before us: a mutex that a process
@@ -9,7 +11,7 @@
 // well that it exists. Owned, it is given back when this ends.
 class CNamedMutex {
 public:
-    enum class Access {
+    enum class Access : std::uint8_t {
         kCreate,    // made when missing, open to every interactive user's process, not taken
         kOpenOnly,  // never made: asking must not stand in for its owner
     };

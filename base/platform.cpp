@@ -5,8 +5,7 @@
 
 namespace platform {
 
-// cppcheck-suppress constParameter ; a function pointer, called, not data
-HMODULE LoadFromSystem32(const wchar_t* library, decltype(&::LoadLibraryExW) load) {
+HMODULE LoadFromSystem32(const wchar_t* library, decltype(&::LoadLibraryExW) const load) {
     const HMODULE module = load(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (module != nullptr || ::GetLastError() != ERROR_INVALID_PARAMETER) {
         return module;

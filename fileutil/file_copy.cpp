@@ -63,14 +63,14 @@ bool FilesHaveSameBytes(const std::string& first, const std::string& second) {
     }
     char blockOfOne[kBlockBytes];
     char blockOfOther[kBlockBytes];
-    size_t read = 0;
-    do {
+    size_t read = kBlockBytes;
+    while (read == kBlockBytes) {
         read = std::fread(blockOfOne, 1, kBlockBytes, one.get());
         if (std::fread(blockOfOther, 1, kBlockBytes, other.get()) != read ||
             std::memcmp(blockOfOne, blockOfOther, read) != 0) {
             return false;
         }
-    } while (read == kBlockBytes);
+    }
     // A short read is the end only where it is no read error.
     return !std::ferror(one.get()) && !std::ferror(other.get());
 }

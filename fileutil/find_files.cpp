@@ -47,7 +47,7 @@ void FindFiles(std::wstring directory, std::vector<std::wstring>& list, std::wst
     if (!search.IsValid()) {
         return;
     }
-    do {
+    for (int found = 0; found == 0; found = _findnext64i32(search.Get(), &entry)) {
         AddEntry(directory, entry, list, pattern, depth);
-    } while (_findnext64i32(search.Get(), &entry) == 0);
+    }
 }

@@ -57,22 +57,15 @@ bool BuildLoader() {
             FilesHaveSameBytes(WStringToString(kLauncherFile), WStringToString(kLoaderFile)));
 }
 
-// What became of the loader.
-enum class LoaderStart {
-    kNotBuilt,    // no lock in time, no whole copy, or one that cannot be opened to start
-    kNotStarted,  // built, but the shell did not start it (it may tell the user itself)
-    kStarted,
-};
-
 // The shell shows a box of its own for a program that it cannot open, so the
 // copy is first opened as a program is opened, a scanner's hold waited out,
 // and kept open through the start, so that nobody can open it exclusively
 // before the shell does.
-LoaderStart StartLoader(const std::wstring& parameters) {
+bool StartLoader(const std::wstring& parameters) {
     const CScopedKernelHandle loader = OpenFileWhenFree(kLoaderFile, GENERIC_READ | GENERIC_EXECUTE,
                                                         FILE_SHARE_READ | FILE_SHARE_DELETE);
     if (!loader.IsValid()) {
-        return LoaderStart::kNotBuilt;
+        return false;
     }
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof info;
@@ -85,7 +78,7 @@ LoaderStart StartLoader(const std::wstring& parameters) {
     info.nShow = RequestedShowState();
     const auto shellExecuteEx = platform::ShellExecuteExW();
     if (shellExecuteEx == nullptr || !shellExecuteEx(&info)) {
-        return LoaderStart::kNotStarted;
+        return false;
     }
     const CScopedKernelHandle process(info.hProcess);
     // Our right to the front, which the user's click gave us, goes to the
@@ -95,11 +88,11 @@ LoaderStart StartLoader(const std::wstring& parameters) {
     if (process.IsValid()) {
         AllowToComeToFront(::GetProcessId(process.Get()));
     }
-    return LoaderStart::kStarted;
+    return true;
 }
 
 // The launcher's first two arguments (default "1" and "0"), then "  loader".
-std::wstring BuildLoaderParameters(int argc, char* argv[]) {
+std::wstring BuildLoaderParameters(int argc, const char* const argv[]) {
     std::wstring parameters =
         argc < 2 ? kDefaultArgument1 : QuoteArgument(StringToWString(argv[1]));
     parameters += kSeparator;
@@ -128,14 +121,16 @@ bool TakeBuildTurn(std::optional<CNamedMutex>& buildLock) {
            buildLock->Lock(now < deadline ? static_cast<DWORD>(deadline - now) : 0);
 }
 
-LoaderStart BuildAndStartLoaderInTurn(const std::wstring& parameters) {
+// False when no loader was started: no lock in time, no whole copy, one that
+// cannot be opened, or one that the shell refused.
+bool BuildAndStartLoaderInTurn(const std::wstring& parameters) {
     std::optional<CNamedMutex> buildLock;
     if (!TakeBuildTurn(buildLock)) {
-        return LoaderStart::kNotBuilt;
+        return false;
     }
     // The shell has mapped the loader's image by the time it returns, so the
     // next launcher can neither delete nor truncate the copy we started.
-    return BuildLoader() ? StartLoader(parameters) : LoaderStart::kNotBuilt;
+    return BuildLoader() && StartLoader(parameters);
 }
 
 }  // namespace
@@ -143,8 +138,7 @@ LoaderStart BuildAndStartLoaderInTurn(const std::wstring& parameters) {
 void RunLauncher(int argc, char* argv[]) {
     Log("start Quorl Launch...");
     Log("build Quorl Loader...");
-    // A loader the shell refused to start is as good as none: no client comes.
-    if (BuildAndStartLoaderInTurn(BuildLoaderParameters(argc, argv)) != LoaderStart::kStarted) {
+    if (!BuildAndStartLoaderInTurn(BuildLoaderParameters(argc, argv))) {
         Log("build Quorl Loader failed!");
     }
     Log("exit Quorl Launch");

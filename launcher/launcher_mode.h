@@ -22,7 +22,7 @@ inline std::wstring QuoteArgument(const std::wstring& argument) {
             ++backslashes;
             continue;
         }
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        quoted.append(c == L'"' ? (backslashes * 2) + 1 : backslashes, L'\\');
         backslashes = 0;
         quoted += c;
     }

@@ -7,7 +7,7 @@
 namespace {
 
 constexpr wchar_t kClientMutexPrefix[] = L"__Quorl_Mutex__";
-constexpr size_t kClientMutexPrefixLength = sizeof kClientMutexPrefix / sizeof(wchar_t) - 1;
+constexpr size_t kClientMutexPrefixLength = (sizeof kClientMutexPrefix / sizeof(wchar_t)) - 1;
 
 }  // namespace
 

@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 // Which token a restricted start used, or that none could start the program.
-enum class RestrictedStart {
+enum class RestrictedStart : std::uint8_t {
     kNotStarted,
     kSaferLevel,          // the token of the Safer normal-user level
     kOwnTokenRestricted,  // our own token, its administrative groups deny-only, no privileges
