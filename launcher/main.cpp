@@ -28,6 +28,7 @@ __attribute__((constructor(101)))
 void LoadDllsFromSystem32Only() {
     const auto setDefaultDllDirectories = platform::SetDefaultDllDirectories();
     if (setDefaultDllDirectories != nullptr) {
+        // Refuses only flags it does not know, and it knows this one.
         setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
 }
@@ -38,7 +39,8 @@ int main(int argc, char* argv[]) {
 #if !defined(__GNUC__)
     LoadDllsFromSystem32Only();
 #endif
-    // Made before the working directory moves, so relative to where we were started.
+    // Made before the working directory moves, so relative to where we were
+    // started. Without it only the log file is lost, which the logger outlives.
     CreateDirectoryPath("logs");
     std::string moduleDir;
     const bool inModuleDir = SetCurrentDirToModuleDir(moduleDir);

@@ -12,6 +12,8 @@
 
 namespace {
 
+// The releasers' results are dropped: nothing is left to do with a level, a SID
+// or a block that would not go, and the start goes on without it.
 void CloseSaferLevel(SAFER_LEVEL_HANDLE level) noexcept {
     platform::SaferCloseLevel()(level);
 }
