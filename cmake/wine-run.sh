@@ -19,8 +19,9 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export DISPLAY=${QUORL_TEST_DISPLAY:-:87}
 # Windows keeps any character in a file name, Wine keeps names in the Unix locale's
 # character set: under none (a shell started without a locale) a name outside ASCII
-# cannot be made. C leaves the ANSI code page at 1252, which the tests expect.
-export LC_ALL=C.UTF-8
+# cannot be made. C leaves the ANSI code page at 1252, which the tests expect; a
+# test that needs another one sets LC_ALL, which goes before LANG.
+export LANG=${LANG:-C.UTF-8}
 wine=${QUORL_WINE:-wine}
 
 mkdir -p "$(dirname "$prefix")"
