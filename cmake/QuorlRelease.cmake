@@ -59,9 +59,10 @@ if(MSVC)
 else()
     target_compile_options(quorl_build_settings INTERFACE
         "$<$<COMPILE_LANGUAGE:C,CXX>:-fstack-protector-strong>")
-    # At the link the flag brings the protector's runtime, libssp: the guard, seeded
-    # before main (see launcher/main.cpp), and the report of a smashed stack.
     target_link_options(quorl_build_settings INTERFACE -fstack-protector-strong)
+    # The launcher brings its own guard and report, which load no DLL; with them
+    # defined, the linker takes nothing of libssp. Test programs keep libssp.
+    target_sources(QuorlLaunch PRIVATE ${CMAKE_SOURCE_DIR}/launcher/stack_guard.cpp)
 
     include(CheckCompilerFlag)
     include(CheckLinkerFlag)

@@ -14,14 +14,12 @@ namespace {
 // Windows looks for a DLL outside its KnownDLLs list in the application's
 // directory first. A per-user installation leaves that directory writable by
 // the user, and the launcher may run elevated, so nothing may load from there,
-// not even before main: the stack protector's runtime (GCC's libssp, which
-// clang links too) seeds its guard in a constructor of default priority
-// through CryptAcquireContextA, which loads the cryptographic provider and
-// what it imports. Constructors run from the lowest priority number up, so
-// 101, the first one not reserved to the implementation, runs before it and
-// before every C++ static initialiser. MSVC needs no such constructor: its
-// /GS cookie is seeded in the entry point from clocks and ids, loading nothing,
-// and no initialiser of ours loads a DLL, so there main is early enough.
+// not even before main, where the runtime's constructors run (libssp's, in a
+// build without our own stack guard, loads the cryptographic provider).
+// Constructors run from the lowest priority number up, so 101, the first one
+// not reserved to the implementation, runs before the runtime's and every C++
+// static initialiser. MSVC needs no such constructor: no initialiser there
+// loads a DLL, so main is early enough.
 #if defined(__GNUC__)
 __attribute__((constructor(101)))
 #endif

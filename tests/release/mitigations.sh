@@ -2,7 +2,7 @@
 # The shipped image carries every mitigation its toolchain offers: ASLR with high
 # entropy, DEP, Control Flow Guard with a function table, CET shadow-stack
 # compatibility and the stack protector. The stripped image names no symbol, but
-# libssp, linked only for protected code, brings its report of a smashed stack.
+# the protector's report of a smashed stack stays only where protected code calls it.
 # Usage: mitigations.sh QuorlLaunch.exe
 set -euo pipefail
 exe=$1
