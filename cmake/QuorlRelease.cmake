@@ -101,6 +101,19 @@ else()
             target_compile_options(quorl_guard_load_config PRIVATE
                 -Wall -Wextra -Wpedantic -Werror)
             target_link_libraries(quorl_build_settings INTERFACE quorl_guard_load_config)
+        else()
+            # mingw-w64 12 brings the pointers but no load configuration: without one
+            # the image is marked GUARD_CF and Windows finds no table. The launcher
+            # then brings the load configuration alone, as an object that is always linked.
+            check_source_compiles(C
+                "extern const char _load_config_used[];
+                 int main(void) { return _load_config_used[0]; }"
+                QUORL_RUNTIME_HAS_LOAD_CONFIG)
+            if(NOT QUORL_RUNTIME_HAS_LOAD_CONFIG)
+                target_sources(QuorlLaunch PRIVATE ${CMAKE_SOURCE_DIR}/launcher/guard_load_config.c)
+                set_source_files_properties(${CMAKE_SOURCE_DIR}/launcher/guard_load_config.c
+                    PROPERTIES COMPILE_DEFINITIONS QUORL_RUNTIME_GUARD_POINTERS)
+            endif()
         endif()
     endif()
     if(QUORL_LINKER_CETCOMPAT)

@@ -16,6 +16,11 @@ extern const char __guard_iat_table[], __guard_iat_count[];
 extern const char __guard_longjmp_table[], __guard_longjmp_count[];
 extern const char __guard_eh_cont_table[], __guard_eh_cont_count[];
 
+#if defined(QUORL_RUNTIME_GUARD_POINTERS)
+/* mingw-w64 12 brings the two pointers, but no load configuration to name them. */
+extern void (*const __guard_check_icall_fptr)(void);
+extern void (*const __guard_dispatch_icall_fptr)(void);
+#else
 /* The check function receives the target in rcx and returns to let the call go on. */
 static void CheckIndirectCall(void) {}
 
@@ -28,6 +33,7 @@ __attribute__((naked)) static void DispatchIndirectCall(void) {
 __attribute__((section(".00cfg"))) void (*const __guard_check_icall_fptr)(void) = CheckIndirectCall;
 __attribute__((section(".00cfg"))) void (*const __guard_dispatch_icall_fptr)(void) =
     DispatchIndirectCall;
+#endif
 
 /* IMAGE_LOAD_CONFIG_DIRECTORY64 as Microsoft documents it; the mingw-w64 headers know
    it only up to SEHandlerCount. Every field but the guard's is zero: the defaults. */
